@@ -1,0 +1,95 @@
+// The point matcher: trained with model points (optionally weighted) or with a grid pattern, it finds the
+// poses of the model among data points.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include <foundation/pair.h>
+#include <foundation/pel_buffer.h>
+#include <foundation/vector.h>
+#include <foundation/xform.h>
+#include <ptmatch/point_matcher_defs.h>
+#include <ptmatch/point_matcher_result.h>
+#include <ptmatch/point_matcher_run_params.h>
+
+class xcArchive;
+class xc_PointMatcherModel;
+class xc_PointToGridCorresponder;
+
+// A tool is a value: copies are deep and independent of their original. Every training first untrains, so
+// a training that throws leaves the tool untrained. A tool may be shared by threads that only run it.
+class xcPointMatcher {
+ public:
+  xcPointMatcher();
+  xcPointMatcher(const xcPointMatcher& other);
+  xcPointMatcher& operator=(const xcPointMatcher& other);
+  ~xcPointMatcher();
+
+  // Trains from model points, in eAutoDetect (voting search) or eExhaustiveMode (exhaustive search).
+  // Throws InsufficientModelPoints for fewer than 3 points; BadParams for ePointToPoint or ePointToGrid,
+  // for non-finite coordinates.
+  void train(const std::vector<xcVector<2>>& modelPoints, xcPointMatcherDefs::Mode mode);
+
+  // As above, with one signed weight per point: a negative weight marks a point whose presence in the data
+  // counts against a pose. Throws, in this order: InsufficientModelPoints for fewer than 3 points; BadParams
+  // for a weight count that differs from the point count, for a refused mode, for fewer than two positive
+  // weights, for positive weights summing past 2147483647, for non-finite coordinates.
+  void train(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
+             xcPointMatcherDefs::Mode mode);
+
+  // Forgets any training.
+  void untrain();
+
+  bool isTrained() const;
+  // eExhaustiveMode, ePointToPoint (also for a tool trained in eAutoDetect) or ePointToGrid; throws
+  // NotTrained for an untrained tool.
+  xcPointMatcherDefs::Mode trainMode() const;
+
+  // The model points in the caller's order. Throws NotTrained unless trained from points.
+  const std::vector<xcVector<2>>& modelPoints() const;
+  // The weights, or as many 1s as there are points for an unweighted model. Throws NotTrained unless
+  // trained from points for the voting search.
+  std::vector<std::int32_t> weights() const;
+
+  // Finds the poses of the model among the data points. Empties `results`, then fills it with at most
+  // params.maxNumResults() results, best first (coverage descending, then fit error ascending), and the
+  // elapsed time. Throws NotTrained for an untrained tool, BadParams for parameters that bypassed
+  // validation, and passes on the search's exceptions (among them xcStopRequested when the calling thread's
+  // xcAttentionScope asks for a stop); `results` is then empty. Const: a tool may be run from several
+  // threads at once.
+  void run(const std::vector<xcVector<2>>& dataPoints, const xcPointMatcherRunParams& params,
+           xcPointMatcherResultSet& results) const;
+
+  // Read-only access to the trained model for the searches, the archive and tests; null when untrained.
+  const xc_PointMatcherModel* model_() const { return model_ptr_.get(); }
+
+ private:
+  friend xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool);
+
+  void runExhaustive_(const std::vector<xcVector<2>>& dataPoints, const xcPointMatcherRunParams& params,
+                      xcPointMatcherResultSet& results) const;
+  void runVoting_(const std::vector<xcVector<2>>& dataPoints, const xcPointMatcherRunParams& params,
+                  xcPointMatcherResultSet& results) const;
+  void runPtToGrid_(const std::vector<xcVector<2>>& dataPoints, const xcPointMatcherRunParams& params,
+                    xcPointMatcherResultSet& results) const;
+
+  void trainModel_(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
+                   xcPointMatcherDefs::Mode mode);
+
+  std::unique_ptr<xc_PointMatcherModel> model_ptr_;
+  xcXform<2> patternClientFromImage_;
+  std::int32_t patternPelCount_ = 0;
+  std::unique_ptr<xc_PointToGridCorresponder> gridCorresponder_;
+  std::unique_ptr<xcPointMatcher> nestedMatcher_;
+  std::vector<xcPair<std::int32_t>> gridPositions_;
+  xcPointMatcherDefs::Mode mode_ = xcPointMatcherDefs::ePointToPoint;
+};
+
+// Kept for compatibility with existing callers: takes a tool, the data points, one result and two point
+// lists, and does nothing.
+void xfExtractPointsFromPointMatcherResults(const xcPointMatcher& tool, const std::vector<xcVector<2>>& dataPoints,
+                                            const xcPointMatcherResult& result,
+                                            const std::vector<xcVector<2>>& first,
+                                            const std::vector<xcVector<2>>& second);

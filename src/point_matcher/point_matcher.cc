@@ -1,0 +1,152 @@
+// The point matcher's life cycle: construction, deep copies, training from points and its queries.
+#include <ptmatch/point_matcher.h>
+
+#include <cmath>
+#include <limits>
+
+#include <ptmatch/point_to_grid_corresponder.h>
+
+#include <ptmatch/point_matcher_model.h>
+
+namespace {
+
+const wchar_t* const kNotTrained = L"xcPointMatcher tool is not trained\n";
+const wchar_t* const kNotTrainedPointToPoint = L"xcPointMatcher tool is not trained in mode ePointToPoint\n";
+
+void checkPointCount(const std::vector<xcVector<2>>& points) {
+  if (points.size() < 3) {
+    throw xcPointMatcherDefs::InsufficientModelPoints(L"The number of model points must be >= 3\n");
+  }
+}
+
+void checkMode(xcPointMatcherDefs::Mode mode) {
+  if (mode == xcPointMatcherDefs::ePointToPoint || mode == xcPointMatcherDefs::ePointToGrid) {
+    throw xcPointMatcherDefs::BadParams(
+        L"mode must be either xcPointMatcherDefs::eExhaustiveMode or xcPointMatcherDefs::eAutoDetect");
+  }
+}
+
+// Non-finite coordinates would turn every statistic and every later pose into NaN without a word.
+void checkFinite(const std::vector<xcVector<2>>& points) {
+  for (const xcVector<2>& p : points) {
+    if (!std::isfinite(p.x()) || !std::isfinite(p.y())) {
+      throw xcPointMatcherDefs::BadParams(L"model point coordinates must be finite\n");
+    }
+  }
+}
+
+void checkWeights(const std::vector<std::int32_t>& weights) {
+  int positive = 0;
+  std::int64_t sum = 0;
+  for (std::int32_t w : weights) {
+    if (w > 0) {
+      ++positive;
+      sum += w;
+    }
+  }
+  if (positive < 2) throw xcPointMatcherDefs::BadParams(L"At least two weights must be positve.");
+  // The total weight is a 32-bit quantity everywhere it is used.
+  if (sum > std::numeric_limits<std::int32_t>::max()) {
+    throw xcPointMatcherDefs::BadParams(L"the sum of the positive weights must be <= 2147483647\n");
+  }
+}
+
+template <class T>
+std::unique_ptr<T> cloneOf(const std::unique_ptr<T>& p) {
+  return p ? std::make_unique<T>(*p) : nullptr;
+}
+
+}  // namespace
+
+xcPointMatcher::xcPointMatcher() = default;
+
+xcPointMatcher::xcPointMatcher(const xcPointMatcher& other)
+    : model_ptr_(cloneOf(other.model_ptr_)),
+      patternClientFromImage_(other.patternClientFromImage_),
+      patternPelCount_(other.patternPelCount_),
+      gridCorresponder_(cloneOf(other.gridCorresponder_)),
+      nestedMatcher_(cloneOf(other.nestedMatcher_)),
+      gridPositions_(other.gridPositions_),
+      mode_(other.mode_) {}
+
+xcPointMatcher& xcPointMatcher::operator=(const xcPointMatcher& other) {
+  if (this != &other) {
+    // Copy first so that a failing copy leaves the target as it was.
+    xcPointMatcher copy(other);
+    untrain();
+    model_ptr_ = std::move(copy.model_ptr_);
+    patternClientFromImage_ = copy.patternClientFromImage_;
+    patternPelCount_ = copy.patternPelCount_;
+    gridCorresponder_ = std::move(copy.gridCorresponder_);
+    nestedMatcher_ = std::move(copy.nestedMatcher_);
+    gridPositions_ = std::move(copy.gridPositions_);
+    mode_ = copy.mode_;
+  }
+  return *this;
+}
+
+xcPointMatcher::~xcPointMatcher() = default;
+
+void xcPointMatcher::train(const std::vector<xcVector<2>>& modelPoints, xcPointMatcherDefs::Mode mode) {
+  untrain();
+  checkPointCount(modelPoints);
+  checkMode(mode);
+  checkFinite(modelPoints);
+  trainModel_(modelPoints, {}, mode);
+}
+
+void xcPointMatcher::train(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
+                           xcPointMatcherDefs::Mode mode) {
+  untrain();
+  checkPointCount(modelPoints);
+  if (weights.size() != modelPoints.size()) {
+    throw xcPointMatcherDefs::BadParams(L"The number of model points must be equal to the number of weights\n");
+  }
+  checkMode(mode);
+  checkWeights(weights);
+  checkFinite(modelPoints);
+  trainModel_(modelPoints, weights, mode);
+}
+
+void xcPointMatcher::trainModel_(const std::vector<xcVector<2>>& modelPoints,
+                                 const std::vector<std::int32_t>& weights, xcPointMatcherDefs::Mode mode) {
+  if (!model_ptr_) model_ptr_ = std::make_unique<xc_PointMatcherModel>();
+  model_ptr_->train(modelPoints, weights);
+  mode_ = mode;
+}
+
+void xcPointMatcher::untrain() {
+  model_ptr_.reset();
+  gridCorresponder_.reset();
+  nestedMatcher_.reset();
+  gridPositions_.clear();
+  mode_ = xcPointMatcherDefs::ePointToPoint;
+}
+
+bool xcPointMatcher::isTrained() const {
+  return (model_ptr_ && model_ptr_->trained) || gridCorresponder_ || mode_ == xcPointMatcherDefs::eExhaustiveMode;
+}
+
+xcPointMatcherDefs::Mode xcPointMatcher::trainMode() const {
+  if (mode_ == xcPointMatcherDefs::eExhaustiveMode) return xcPointMatcherDefs::eExhaustiveMode;
+  if (model_ptr_ && model_ptr_->trained) return xcPointMatcherDefs::ePointToPoint;
+  if (gridCorresponder_) return xcPointMatcherDefs::ePointToGrid;
+  throw xcPointMatcherDefs::NotTrained(kNotTrained);
+}
+
+const std::vector<xcVector<2>>& xcPointMatcher::modelPoints() const {
+  if (!isTrained()) throw xcPointMatcherDefs::NotTrained(kNotTrainedPointToPoint);
+  const xcPointMatcherDefs::Mode m = trainMode();
+  if ((m != xcPointMatcherDefs::ePointToPoint && m != xcPointMatcherDefs::eExhaustiveMode) || !model_ptr_) {
+    throw xcPointMatcherDefs::NotTrained(kNotTrainedPointToPoint);
+  }
+  return model_ptr_->points;
+}
+
+std::vector<std::int32_t> xcPointMatcher::weights() const {
+  if (!isTrained() || trainMode() != xcPointMatcherDefs::ePointToPoint) {
+    throw xcPointMatcherDefs::NotTrained(kNotTrainedPointToPoint);
+  }
+  if (model_ptr_->weights.empty()) return std::vector<std::int32_t>(model_ptr_->points.size(), 1);
+  return model_ptr_->weights;
+}

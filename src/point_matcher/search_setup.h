@@ -1,0 +1,20 @@
+// Set-up shared by the point matcher's searches: the grid size and capture distance a run resolves from
+// its parameters and the model, and the start pose's inverse.
+#pragma once
+
+#include <foundation/xform.h>
+#include <ptmatch/point_matcher_run_params.h>
+
+struct xc_SearchDistances {
+  double grid;     // size of one search grid cell
+  double capture;  // greatest distance at which a model point still matches a data point
+};
+
+// The grid is the caller's size unless it is automatic or not positive, in which case it is the model's
+// default; the capture distance is the caller's unless automatic or negative, in which case it is the grid.
+// Both go through the validating setters, so a parameter object that bypassed validation is refused with
+// the setter's BadParams.
+xc_SearchDistances xf_ResolveSearchDistances(const xcPointMatcherRunParams& params, double defaultGridSize);
+
+// The inverse of the start pose; BadParams when the start pose is singular.
+xcXform<2> xf_StartPoseInverse(const xcPointMatcherRunParams& params);

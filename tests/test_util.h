@@ -1,0 +1,45 @@
+// Helpers shared by the test binaries: archive round trips and named tolerances.
+#pragma once
+
+#include <cmath>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+#include <foundation/archive.h>
+
+namespace ptmatch_test {
+
+// Exact arithmetic in double leaves at most a few ulps per operation; fits over tens of points with
+// coordinates up to ~1e3 keep well inside this.
+constexpr double kExactTolerance = 1e-9;
+
+// Stores `value` into a fresh byte string.
+template <class T>
+std::string storeToBytes(T& value) {
+  std::ostringstream out;
+  xcArchive ar(out);
+  ar || value;
+  return out.str();
+}
+
+// Loads `value` from bytes; throws what the archive throws.
+template <class T>
+void loadFromBytes(const std::string& bytes, T& value) {
+  std::istringstream in(bytes);
+  xcArchive ar(in);
+  ar || value;
+}
+
+// Store then load into `target`.
+template <class T, class U>
+void roundTrip(T& source, U& target) {
+  const std::string bytes = storeToBytes(source);
+  loadFromBytes(bytes, target);
+}
+
+inline bool sameBits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+}  // namespace ptmatch_test
