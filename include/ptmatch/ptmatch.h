@@ -3,10 +3,17 @@
 
 #include <foundation/foundation.h>
 
+#include <ptmatch/bucket_store.h>
+#include <ptmatch/matrix_ext.h>
 #include <ptmatch/point_matcher.h>
 #include <ptmatch/point_matcher_defs.h>
 #include <ptmatch/point_matcher_model.h>
 #include <ptmatch/point_matcher_result.h>
 #include <ptmatch/point_matcher_run_params.h>
 #include <ptmatch/point_to_grid_corresponder.h>
+#include <ptmatch/projective_tm.h>
+#include <ptmatch/pseudo_inverse.h>
+#include <ptmatch/pt_match_tm.h>
+#include <ptmatch/pt_match_tm_3d.h>
+#include <ptmatch/score_hashing.h>
 #include <ptmatch/version.h>

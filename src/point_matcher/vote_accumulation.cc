@@ -1,0 +1,214 @@
+// Vote accumulation by block adds of the shifted data image, and the peak scan of the accumulator.
+#include "point_matcher/vote_accumulation.h"
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include <foundation/pel_functions.h>
+
+#if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && defined(__SSE2__)
+#define XC_PEAK_SCAN_SSE2 1
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// The data-image block that feeds the accumulator for one model point, and where it lands.
+struct VoteBlock {
+  const std::uint8_t* data;  // first data pel of the block
+  std::int16_t* acc;         // first accumulator pel of the block
+  std::int32_t width;
+  std::int32_t height;
+};
+
+// Sizes, strides and limits shared by the model points of one accumulation.
+class BlockFinder {
+ public:
+  BlockFinder(const xcPelBuffer<std::uint8_t>& dataImage, const xcRectangle<std::int32_t>& window,
+              xcPelBuffer<std::int16_t>& accumulator)
+      : data_(dataImage),
+        acc_(accumulator),
+        xmin_(window.x()),
+        ymin_(window.y()),
+        xmax_(std::int64_t{window.x()} + window.width()),
+        ymax_(std::int64_t{window.y()} + window.height()) {}
+
+  // The block of the model point projected to p, clipped to the data image; false when nothing is left.
+  // 64-bit arithmetic: a far-off projection must clip, not overflow.
+  bool find(const xcPair<std::int32_t>& p, VoteBlock& block) {
+    std::int64_t x0 = p.x() + xmin_;
+    std::int64_t y0 = p.y() + ymin_;
+    const std::int64_t x1 = std::min<std::int64_t>(p.x() + xmax_, data_.width() - 1);
+    const std::int64_t y1 = std::min<std::int64_t>(p.y() + ymax_, data_.height() - 1);
+    const std::int64_t ua = x0 < 0 ? -x0 : 0;
+    const std::int64_t va = y0 < 0 ? -y0 : 0;
+    x0 = std::max<std::int64_t>(x0, 0);
+    y0 = std::max<std::int64_t>(y0, 0);
+    if (x1 < x0 || y1 < y0) return false;
+    block.data = data_.rowAt(static_cast<std::int32_t>(y0)) + x0;
+    block.acc = acc_.rowAt(static_cast<std::int32_t>(va)) + ua;
+    block.width = static_cast<std::int32_t>(x1 - x0 + 1);
+    block.height = static_cast<std::int32_t>(y1 - y0 + 1);
+    return true;
+  }
+
+  std::ptrdiff_t dataStride() const { return data_.rowStride(); }
+  std::ptrdiff_t accStride() const { return acc_.rowStride(); }
+
+ private:
+  const xcPelBuffer<std::uint8_t>& data_;
+  xcPelBuffer<std::int16_t>& acc_;
+  std::int64_t xmin_, ymin_, xmax_, ymax_;
+};
+
+void checkAccumulator(const xcRectangle<std::int32_t>& window, const xc_PelBuffer& accumulator,
+                      const char* operation) {
+  const std::int64_t width = std::int64_t{window.width()} + 1;
+  const std::int64_t height = std::int64_t{window.height()} + 1;
+  // The far corner must be a 32-bit offset too, since offsets of candidates run up to it.
+  const bool cornerFits =
+      std::int64_t{window.x()} + window.width() <= std::numeric_limits<std::int32_t>::max() &&
+      std::int64_t{window.y()} + window.height() <= std::numeric_limits<std::int32_t>::max();
+  if (!cornerFits || width < 1 || height < 1 || accumulator.width() != width ||
+      accumulator.height() != height) {
+    throw xcPelBufferError(std::string(operation) + ": an accumulator of " +
+                           std::to_string(accumulator.width()) + " x " +
+                           std::to_string(accumulator.height()) + " pels does not match the window of " +
+                           std::to_string(width) + " x " + std::to_string(height) + " offsets");
+  }
+}
+
+}  // namespace
+
+std::int64_t xf_AccumulateVotesWithKernel(xc_PelRowsKernel add, const xcPelBuffer<std::uint8_t>& dataImage,
+                                          const std::vector<xcPair<std::int32_t>>& projected,
+                                          const xcRectangle<std::int32_t>& window,
+                                          xcPelBuffer<std::int16_t>& accumulator) {
+  checkAccumulator(window, accumulator, "xf_AccumulateVotes");
+  xfPelClear(accumulator);
+  BlockFinder finder(dataImage, window, accumulator);
+  std::int64_t pelAdds = 0;
+  VoteBlock b;
+  for (const xcPair<std::int32_t>& p : projected) {
+    if (!finder.find(p, b)) continue;
+    add(b.data, b.acc, b.acc, b.width, b.height, finder.dataStride(), finder.accStride(), finder.accStride());
+    pelAdds += std::int64_t{b.width} * b.height;
+  }
+  return pelAdds;
+}
+
+void xf_AccumulateVotes(const xcPelBuffer<std::uint8_t>& dataImage,
+                        const std::vector<xcPair<std::int32_t>>& projected,
+                        const xcRectangle<std::int32_t>& window, xcPelBuffer<std::int16_t>& accumulator) {
+  xf_AccumulateVotesWithKernel(xf_DispatchedVoteKernels().add, dataImage, projected, window, accumulator);
+}
+
+// Every weight takes one kernel pass: adding q * pel directly gives, modulo 2^16, what repeated adds, or a
+// lookup table followed by an add or subtract, would give, without allocating a mapped block per point.
+void xf_AccumulateWeightedVotes(const xcPelBuffer<std::uint8_t>& dataImage,
+                                const std::vector<xcPair<std::int32_t>>& projected,
+                                const std::vector<std::int16_t>& voteWeights,
+                                const xcRectangle<std::int32_t>& window,
+                                xcPelBuffer<std::int16_t>& accumulator) {
+  if (voteWeights.size() != projected.size()) {
+    throw xcPelBufferError("xf_AccumulateWeightedVotes: " + std::to_string(voteWeights.size()) +
+                           " vote weights for " + std::to_string(projected.size()) + " model points");
+  }
+  checkAccumulator(window, accumulator, "xf_AccumulateWeightedVotes");
+  xfPelClear(accumulator);
+  const xc_VoteKernelSet& kernels = xf_DispatchedVoteKernels();
+  BlockFinder finder(dataImage, window, accumulator);
+  const std::ptrdiff_t s8 = finder.dataStride();
+  const std::ptrdiff_t s16 = finder.accStride();
+  VoteBlock b;
+  for (std::size_t i = 0; i < projected.size(); ++i) {
+    const std::int16_t q = voteWeights[i];
+    if (q == 0 || !finder.find(projected[i], b)) continue;
+    if (q == 1) {
+      kernels.add(b.data, b.acc, b.acc, b.width, b.height, s8, s16, s16);
+    } else if (q == -1) {
+      kernels.subtract(b.data, b.acc, b.acc, b.width, b.height, s8, s16, s16);
+    } else {
+      kernels.addWeighted(b.data, q, b.acc, b.acc, b.width, b.height, s8, s16, s16);
+    }
+  }
+}
+
+namespace {
+
+// The first column from `u` on whose pel is at least m (m >= 0), or `width` when there is none. Almost
+// every pel of an accumulator lies below the minimum vote, so whole chunks are ruled out at once.
+std::int32_t nextAtLeast(const std::int16_t* row, std::int32_t u, std::int32_t width, std::int16_t m) {
+#if defined(XC_PEAK_SCAN_SSE2)
+  const __m128i below = _mm_set1_epi16(static_cast<std::int16_t>(m - 1));
+  auto hits = [&](std::int32_t k) {
+    return _mm_cmpgt_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + k)), below);
+  };
+  for (; u + 32 <= width; u += 32) {
+    const __m128i any =
+        _mm_or_si128(_mm_or_si128(hits(u), hits(u + 8)), _mm_or_si128(hits(u + 16), hits(u + 24)));
+    if (_mm_movemask_epi8(any) != 0) break;
+  }
+  for (; u + 8 <= width; u += 8) {
+    const int mask = _mm_movemask_epi8(hits(u));
+    if (mask != 0) return u + __builtin_ctz(static_cast<unsigned>(mask)) / 2;
+  }
+#endif
+  while (u < width && row[u] < m) ++u;
+  return u;
+}
+
+// The neighbour test of pel u of `row`; `above` and `below` are the adjacent rows or nullptr at the edges.
+// Strict to the left and above, non-strict to the right and below, so that a plateau of equal votes is
+// offered once, at its top-left.
+bool isLocalMaximum(const std::int16_t* above, const std::int16_t* row, const std::int16_t* below,
+                    std::int32_t u, std::int32_t width) {
+  const std::int16_t n = row[u];
+  const bool left = u > 0;
+  const bool right = u + 1 < width;
+  if (left && n <= row[u - 1]) return false;
+  if (right && n < row[u + 1]) return false;
+  if (above != nullptr) {
+    if (n <= above[u] || (left && n <= above[u - 1]) || (right && n < above[u + 1])) return false;
+  }
+  if (below != nullptr) {
+    if (n < below[u] || (left && n <= below[u - 1]) || (right && n < below[u + 1])) return false;
+  }
+  return true;
+}
+
+// The least vote the store can still take: a full store refuses anything not above its lowest score.
+std::int64_t admissionThreshold(std::int64_t minVotes, const xc_CandidateStore& store) {
+  std::int64_t t = std::max<std::int64_t>(minVotes, 0);
+  if (store.isFull()) t = std::max<std::int64_t>(t, std::int64_t{store.lowestScore()} + 1);
+  return t;
+}
+
+}  // namespace
+
+void xf_CollectPeaks(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
+                     double scale, double angle, std::int32_t minVotes, xc_CandidateStore& store) {
+  checkAccumulator(window, accumulator, "xf_CollectPeaks");
+  const std::int32_t width = accumulator.width();
+  const std::int32_t height = accumulator.height();
+  if (store.maxResults() < 1) return;
+  const bool testNeighbours = store.maxResults() >= 2 && width >= 2 && height >= 2;
+  // No pel above this can enter the store, whatever the threshold.
+  const std::int64_t top = std::min<std::int32_t>(store.maxScore(), std::numeric_limits<std::int16_t>::max());
+  std::int64_t threshold = admissionThreshold(minVotes, store);
+
+  for (std::int32_t v = 0; v < height; ++v) {
+    const std::int16_t* row = accumulator.rowAt(v);
+    const std::int16_t* above = testNeighbours && v > 0 ? accumulator.rowAt(v - 1) : nullptr;
+    const std::int16_t* below = testNeighbours && v + 1 < height ? accumulator.rowAt(v + 1) : nullptr;
+    for (std::int32_t u = 0;; ++u) {
+      if (threshold > top) return;
+      u = nextAtLeast(row, u, width, static_cast<std::int16_t>(threshold));
+      if (u >= width) break;
+      if (testNeighbours && !isLocalMaximum(above, row, below, u, width)) continue;
+      const xc_PoseCandidate candidate{xcPair<std::int32_t>(window.x() + u, window.y() + v), scale, angle};
+      if (store.add(row[u], candidate)) threshold = admissionThreshold(threshold, store);
+    }
+  }
+}
