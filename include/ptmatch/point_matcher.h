@@ -39,6 +39,16 @@ class xcPointMatcher {
   void train(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
              xcPointMatcherDefs::Mode mode);
 
+  // Trains from an 8-bit grid pattern: each nonzero pel is a grid node that carries a feature, at the
+  // pattern's client coordinates (its clientFromImageXform applied to the pel's column and row). Patterns
+  // with fewer than 10 set pels, or whose set pels have no two grid neighbours, are matched point to point;
+  // others by grid indexing. Throws InsufficientModelPoints (empty message) for fewer than 3 set pels, and
+  // passes on the grid corresponder's exceptions; the tool is then untrained.
+  void train(const xcPelBuffer_const<unsigned char>& pattern);
+
+  // The trained pattern. Throws NotTrained (empty message) unless trained from a pattern.
+  const xcPelBuffer_const<unsigned char>& pattern() const;
+
   // Forgets any training.
   void untrain();
 
@@ -74,6 +84,10 @@ class xcPointMatcher {
                   xcPointMatcherResultSet& results) const;
   void runPtToGrid_(const std::vector<xcVector<2>>& dataPoints, const xcPointMatcherRunParams& params,
                     xcPointMatcherResultSet& results) const;
+  void pointToPointMatching_(const std::vector<xcVector<2>>& points, const xcPointMatcherRunParams& params,
+                             xcPointMatcherResultSet& results) const;
+  void pointToGridMatching_(const std::vector<xcVector<2>>& points, const xcPointMatcherRunParams& params,
+                            xcPointMatcherResultSet& results) const;
 
   void trainModel_(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
                    xcPointMatcherDefs::Mode mode);
@@ -93,3 +107,10 @@ void xfExtractPointsFromPointMatcherResults(const xcPointMatcher& tool, const st
                                             const xcPointMatcherResult& result,
                                             const std::vector<xcVector<2>>& first,
                                             const std::vector<xcVector<2>>& second);
+
+// Stores or loads a tool (record version 200009; newer versions are refused with xcArchive::UnknownVersion).
+// The record has no field for the train mode: a tool trained in eExhaustiveMode marks its model's presence
+// flag with that mode's value, so that it loads back as an exhaustive tool; every other tool trained from
+// points loads back as a voting (eAutoDetect) tool. Loading into a tool that already holds sub-objects the
+// record marks absent leaves those sub-objects in place; load into a new tool to get exactly the stored one.
+xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool);

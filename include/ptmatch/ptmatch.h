@@ -15,5 +15,6 @@
 #include <ptmatch/pseudo_inverse.h>
 #include <ptmatch/pt_match_tm.h>
 #include <ptmatch/pt_match_tm_3d.h>
+#include <ptmatch/pt_to_grid_map.h>
 #include <ptmatch/score_hashing.h>
 #include <ptmatch/version.h>

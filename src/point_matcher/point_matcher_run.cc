@@ -22,11 +22,6 @@ void xcPointMatcher::run(const std::vector<xcVector<2>>& dataPoints, const xcPoi
   }
 }
 
-void xcPointMatcher::runPtToGrid_(const std::vector<xcVector<2>>&, const xcPointMatcherRunParams&,
-                                  xcPointMatcherResultSet&) const {
-  throw xcPointMatcherDefs::NotTrained(L"matching of pattern-trained tools is not available in this build of ptmatch\n");
-}
-
 void xfExtractPointsFromPointMatcherResults(const xcPointMatcher&, const std::vector<xcVector<2>>&,
                                             const xcPointMatcherResult&, const std::vector<xcVector<2>>&,
                                             const std::vector<xcVector<2>>&) {}

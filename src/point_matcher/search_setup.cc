@@ -3,9 +3,10 @@
 
 xc_SearchDistances xf_ResolveSearchDistances(const xcPointMatcherRunParams& params, double defaultGridSize) {
   xcPointMatcherRunParams resolved = params;
-  if (resolved.autoGridSize() || resolved.gridSize() <= 0.0) resolved.gridSize(defaultGridSize);
+  // Written as "not > 0" and "not >= 0" so that a NaN falls back to the automatic value too.
+  if (resolved.autoGridSize() || !(resolved.gridSize() > 0.0)) resolved.gridSize(defaultGridSize);
   const double grid = resolved.gridSize();
-  if (resolved.autoCaptureRange() || resolved.captureRange() < 0.0) resolved.captureRange(grid);
+  if (resolved.autoCaptureRange() || !(resolved.captureRange() >= 0.0)) resolved.captureRange(grid);
   return {grid, resolved.captureRange()};
 }
 

@@ -1,0 +1,332 @@
+// Speed and reliability of the voting search on named scenes, through xcPointMatcher::run.
+//
+//   voting_search_benchmark                       S1..S4: median time per run (Google Benchmark)
+//   voting_search_benchmark --sweep [seeds [auto]]   S2 over many seeds (default 200): success rate,
+//                                                    median and 99th percentile time, false-positive rate
+//                                                    without the model; `auto` for the automatic grid
+//   voting_search_benchmark --stages [seeds [auto]]  where S2's time goes (default 20 seeds): set-up,
+//                                                    coarse sweep, refinement, verification, the rest
+//
+// Scenes (model extent 100, instance noise 0.05 per coordinate, clutter uniform over a square centred on
+// the instance):
+//   S1  60-point model, 600 data points (10 % of the model missing, the rest clutter), default parameters.
+//   S2  100-point model with minimum spacing 5 (1/20 of the extent), 2000 data points of which 90 are the
+//       model's, clutter over three times the extent, full rotation range, scale range (-0.1, 0.1), grid
+//       size 2.5 (1/40 of the extent); S2auto the same with the automatic grid size.
+//   S3  20 x 20 ball grid of pitch 10 with 10 % of the balls depopulated, matched in data with 5 % of the
+//       balls missing, rotation range +-5 degrees.
+//   S4  100-point model weighted 1 to 400, five weights negative, in 1000 data points.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <random>
+#include <string>
+
+#include <ptmatch/point_matcher.h>
+#include <ptmatch/point_matcher_model.h>
+
+#include "point_matcher/candidate_verification.h"
+#include "point_matcher/search_setup.h"
+#include "point_matcher/voting_search.h"
+#include "point_matcher/voting_test_scenes.h"
+
+namespace {
+
+using voting_test::Points;
+using voting_test::Scene;
+using voting_test::SceneSpec;
+
+constexpr double kPi = 3.14159265358979323846;
+// A found pose puts every model point within this of where the true pose puts it (extent 100, noise 0.05).
+constexpr double kPoseTolerance = 0.5;
+
+struct Case {
+  Scene scene;
+  std::vector<std::int32_t> weights;  // empty: unweighted
+  xcPointMatcherRunParams params;
+};
+
+xcAngleRange degrees(double from, double to) {
+  return xcAngleRange(xcRadian(from * kPi / 180.0), xcRadian(to * kPi / 180.0), false);
+}
+
+SceneSpec s2Spec(bool includeModel) {
+  SceneSpec s;
+  s.minModelPoints = s.maxModelPoints = 100;
+  s.minSpacing = 5.0;
+  s.missingFraction = 0.1;
+  s.outlierRatio = 19.1;  // 1910 clutter points beside the 90 of the instance
+  s.outlierSpread = 3.0;
+  s.outlierClearance = 0.0;
+  s.maxDegrees = 180.0;
+  s.minScale = 0.9;
+  s.maxScale = 1.1;
+  s.includeModel = includeModel;
+  return s;
+}
+
+xcPointMatcherRunParams s2Params(bool autoGrid) {
+  xcPointMatcherRunParams p;
+  p.rotationUncertainty(xcAngleRange::FullRange());
+  p.scaleUncertainty(xcRange(-0.1, 0.1));
+  if (!autoGrid) {
+    p.autoGridSize(false);
+    p.gridSize(2.5);
+  }
+  return p;
+}
+
+Case s1(std::uint32_t seed) {
+  SceneSpec s;
+  s.minModelPoints = s.maxModelPoints = 60;
+  s.missingFraction = 0.1;
+  s.outlierRatio = 9.1;  // 546 clutter points beside the 54 of the instance
+  s.outlierClearance = 0.0;
+  return {voting_test::makeScene(s, seed), {}, xcPointMatcherRunParams()};
+}
+
+Case s2(std::uint32_t seed, bool autoGrid, bool includeModel = true) {
+  return {voting_test::makeScene(s2Spec(includeModel), seed), {}, s2Params(autoGrid)};
+}
+
+// A regular ball grid with random holes, and its instance with a few more balls missing.
+Case s3(std::uint32_t seed) {
+  std::mt19937 rng(seed);
+  Case c;
+  std::vector<xcVector<2>> balls;
+  for (int i = 0; i < 20; ++i) {
+    for (int j = 0; j < 20; ++j) balls.emplace_back(10.0 * i, 10.0 * j);
+  }
+  std::shuffle(balls.begin(), balls.end(), rng);
+  balls.resize(360);  // 10 % depopulated
+  c.scene.model = balls;
+  c.scene.truth = voting_test::similarity(std::uniform_real_distribution<double>(-4.5, 4.5)(rng), 1.0,
+                                          std::uniform_real_distribution<double>(-30, 30)(rng),
+                                          std::uniform_real_distribution<double>(-30, 30)(rng));
+  std::normal_distribution<double> noise(0.0, 0.05);
+  std::vector<std::size_t> order(balls.size());
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::shuffle(order.begin(), order.end(), rng);
+  c.scene.truthMap.assign(balls.size(), -1);
+  for (std::size_t k = 18; k < order.size(); ++k) {  // 5 % missing
+    c.scene.truthMap[order[k]] = static_cast<std::int32_t>(c.scene.data.size());
+    c.scene.data.push_back(c.scene.truth * balls[order[k]] + xcVector<2>(noise(rng), noise(rng)));
+  }
+  c.params.rotationUncertainty(degrees(-5.0, 5.0));
+  return c;
+}
+
+// Weights 1..400, five of them negative; the instance leaves the negatively weighted points out, as a
+// true instance would.
+Case s4(std::uint32_t seed) {
+  SceneSpec s;
+  s.minModelPoints = s.maxModelPoints = 100;
+  s.missingFraction = 0.1;
+  s.outlierRatio = 9.1;
+  s.outlierClearance = 0.0;
+  Case c{voting_test::makeScene(s, seed), {}, xcPointMatcherRunParams()};
+  std::mt19937 rng(seed + 1000);
+  std::uniform_int_distribution<std::int32_t> weight(1, 400);
+  for (std::size_t i = 0; i < c.scene.model.size(); ++i) c.weights.push_back(weight(rng));
+  Points data;
+  std::vector<bool> negative(c.scene.model.size(), false);
+  for (std::size_t i = 0; i < 5; ++i) {
+    c.weights[i * 17] = -c.weights[i * 17];
+    negative[i * 17] = true;
+  }
+  std::vector<std::int32_t> remap(c.scene.data.size(), -1);
+  std::vector<bool> drop(c.scene.data.size(), false);
+  for (std::size_t i = 0; i < negative.size(); ++i) {
+    if (negative[i] && c.scene.truthMap[i] >= 0) drop[static_cast<std::size_t>(c.scene.truthMap[i])] = true;
+  }
+  for (std::size_t j = 0; j < c.scene.data.size(); ++j) {
+    if (drop[j]) continue;
+    remap[j] = static_cast<std::int32_t>(data.size());
+    data.push_back(c.scene.data[j]);
+  }
+  for (std::int32_t& j : c.scene.truthMap) j = j >= 0 ? remap[static_cast<std::size_t>(j)] : -1;
+  c.scene.data = data;
+  return c;
+}
+
+xcPointMatcher trainedTool(const Case& c) {
+  xcPointMatcher tool;
+  if (c.weights.empty()) {
+    tool.train(c.scene.model, xcPointMatcherDefs::eAutoDetect);
+  } else {
+    tool.train(c.scene.model, c.weights, xcPointMatcherDefs::eAutoDetect);
+  }
+  return tool;
+}
+
+bool found(const Case& c, const xcPointMatcherResultSet& results) {
+  return !results.results().empty() &&
+         voting_test::poseDeviation(results.results().front().modelToDataXform(), c.scene.truth,
+                                    c.scene.model) < kPoseTolerance;
+}
+
+void runCase(benchmark::State& state, const Case& c) {
+  const xcPointMatcher tool = trainedTool(c);
+  xcPointMatcherResultSet results;
+  for (auto _ : state) {
+    tool.run(c.scene.data, c.params, results);
+    benchmark::DoNotOptimize(results);
+  }
+  state.counters["found"] = found(c, results) ? 1 : 0;
+  state.counters["data"] = static_cast<double>(c.scene.data.size());
+}
+
+void BM_S1(benchmark::State& state) { runCase(state, s1(1)); }
+void BM_S2(benchmark::State& state) { runCase(state, s2(1, false)); }
+void BM_S2auto(benchmark::State& state) { runCase(state, s2(1, true)); }
+void BM_S3(benchmark::State& state) { runCase(state, s3(1)); }
+void BM_S4(benchmark::State& state) { runCase(state, s4(1)); }
+
+// One run per repetition, so that the median over the repetitions is the median time per run.
+#define VOTING_SCENE(name, reps) \
+  BENCHMARK(name)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(reps)->ReportAggregatesOnly(true)
+VOTING_SCENE(BM_S1, 21);
+VOTING_SCENE(BM_S2, 11);
+VOTING_SCENE(BM_S2auto, 5);
+VOTING_SCENE(BM_S3, 21);
+VOTING_SCENE(BM_S4, 21);
+
+double percentile(std::vector<double> v, double p) {
+  std::sort(v.begin(), v.end());
+  const auto k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
+  return v[std::min(k, v.size() - 1)];
+}
+
+// S2 over many seeds. Success: the best result puts every model point within kPoseTolerance of its true
+// position; also reported within one grid cell. A false positive: any result at minCoverage 0.5 when the
+// data hold the same clutter without the instance.
+int sweep(int seeds, bool autoGrid) {
+  std::vector<double> times, cpuTimes;
+  int successes = 0, withinCell = 0, falsePositives = 0;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    const Case c = s2(static_cast<std::uint32_t>(seed), autoGrid);
+    const xcPointMatcher tool = trainedTool(c);
+    const double cell = autoGrid ? tool.model_()->defaultGridSize : c.params.gridSize();
+    xcPointMatcherResultSet results;
+    const std::clock_t cpuStart = std::clock();
+    tool.run(c.scene.data, c.params, results);
+    cpuTimes.push_back(static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC);
+    times.push_back(results.time());
+    const double deviation = results.results().empty()
+                                 ? 1e300
+                                 : voting_test::poseDeviation(results.results().front().modelToDataXform(),
+                                                              c.scene.truth, c.scene.model);
+    successes += deviation < kPoseTolerance ? 1 : 0;
+    withinCell += deviation < cell ? 1 : 0;
+    if (deviation >= kPoseTolerance) std::printf("seed %d: best pose off by %.3g\n", seed, deviation);
+    const Case empty = s2(static_cast<std::uint32_t>(seed), autoGrid, false);
+    tool.run(empty.scene.data, empty.params, results);
+    if (!results.results().empty()) ++falsePositives;
+  }
+  // CPU time beside the run's own wall-clock time: on a busy machine only the former measures the search.
+  std::printf(
+      "S2%s sweep over %d seeds: success %.1f %% (within one grid cell %.1f %%), median %.1f ms, "
+      "99th percentile %.1f ms (CPU: median %.1f ms, 99th percentile %.1f ms), false positives without "
+      "the model %.1f %%\n",
+      autoGrid ? "auto" : "", seeds, 100.0 * successes / seeds, 100.0 * withinCell / seeds,
+      1e3 * percentile(times, 0.5), 1e3 * percentile(times, 0.99), 1e3 * percentile(cpuTimes, 0.5),
+      1e3 * percentile(cpuTimes, 0.99), 100.0 * falsePositives / seeds);
+  return 0;
+}
+
+// The search's stages timed one by one, as xf_VotingSearch runs them on the parameters run prepares.
+struct StageTimes {
+  double setup = 0, sweep = 0, refine = 0, verifyWithRefine = 0, total = 0;
+};
+
+// Processor time of this process: on a busy machine the wall clock measures the other processes too.
+class CpuTimer {
+ public:
+  CpuTimer() { start(); }
+  void start() { start_ = std::clock(); }
+  double sec() const { return static_cast<double>(std::clock() - start_) / CLOCKS_PER_SEC; }
+
+ private:
+  std::clock_t start_;
+};
+
+StageTimes stageTimes(const Case& c) {
+  const xcPointMatcher tool = trainedTool(c);
+  const xc_PointMatcherModel& model = *tool.model_();
+  xcPointMatcherRunParams searchParams = c.params;
+  searchParams.maxNumResults(8 * c.params.maxNumResults());
+  searchParams.minCoverage(0.5 * c.params.minCoverage());
+  StageTimes t;
+  CpuTimer timer;
+  const xcPointMatcherRunParams effective = xf_EffectiveVotingParams(searchParams, model);
+  const Points frame = xf_SearchFrameData(c.scene.data, xf_StartPoseInverse(searchParams));
+  xcPelBuffer<std::uint8_t> image;
+  const xcXform<2> X = xf_RenderDataImage(frame, effective.gridSize(), image);
+  xcRectangle<std::int32_t> window;
+  xf_SearchWindow(X, model.center, image.width(), image.height(), effective.xTranslationUncertainty(),
+                  effective.yTranslationUncertainty(), window);
+  xcPelBuffer<std::int16_t> acc(window.width() + 1, window.height() + 1);
+  xc_CandidateStore coarse(xf_CandidateStoreTopScore(model), effective.maxNumResults());
+  t.setup = timer.sec();
+  timer.start();
+  xf_CoarseSweep(model, effective, image, X, window, acc, coarse);
+  t.sweep = timer.sec();
+  timer.start();
+  xcPelBuffer<std::int32_t> labels(image.width(), image.height());
+  xf_RenderLabelImage(frame, X, labels);
+  xc_CandidateStore refined(xf_CandidateStoreTopScore(model), effective.maxNumResults());
+  xf_RefineCandidates(frame, model, effective, image, acc, labels, window, X, coarse, refined);
+  t.refine = timer.sec();
+  timer.start();
+  xc_PoseScoreStore poses(model.totalWeight, 8 * c.params.maxNumResults());
+  xf_VerifyCandidates(c.scene.data, frame, model, effective, image, acc, window, X, coarse, poses);
+  t.verifyWithRefine = timer.sec();  // verification refines again first
+  xcPointMatcherResultSet results;
+  timer.start();
+  tool.run(c.scene.data, c.params, results);
+  t.total = timer.sec();
+  return t;
+}
+
+int stages(int seeds, bool autoGrid) {
+  StageTimes sum;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    const StageTimes t = stageTimes(s2(static_cast<std::uint32_t>(seed), autoGrid));
+    sum.setup += t.setup;
+    sum.sweep += t.sweep;
+    sum.refine += t.refine;
+    sum.verifyWithRefine += t.verifyWithRefine;
+    sum.total += t.total;
+  }
+  const double n = seeds;
+  const double parts = sum.setup + sum.sweep + sum.verifyWithRefine;
+  std::printf(
+      "S2%s stages, mean CPU time over %d seeds (ms): set-up %.2f, coarse sweep %.2f, refinement %.2f, "
+      "verification %.2f (with its refinement %.2f); whole run %.2f (the rest %.2f)\n",
+      autoGrid ? "auto" : "", seeds, 1e3 * sum.setup / n, 1e3 * sum.sweep / n, 1e3 * sum.refine / n,
+      1e3 * std::max(0.0, sum.verifyWithRefine - sum.refine) / n, 1e3 * sum.verifyWithRefine / n,
+      1e3 * sum.total / n, 1e3 * (sum.total - parts) / n);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The two reports are plain programs of their own, handled before Google Benchmark sees the arguments.
+  const bool isSweep = argc >= 2 && std::strcmp(argv[1], "--sweep") == 0;
+  const bool isStages = argc >= 2 && std::strcmp(argv[1], "--stages") == 0;
+  if (isSweep || isStages) {
+    const int seeds = argc >= 3 ? std::max(1, std::atoi(argv[2])) : (isSweep ? 200 : 20);
+    const bool autoGrid = argc >= 4 && std::strcmp(argv[3], "auto") == 0;
+    return isSweep ? sweep(seeds, autoGrid) : stages(seeds, autoGrid);
+  }
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

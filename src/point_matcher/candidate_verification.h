@@ -1,0 +1,62 @@
+// The last two stages of the voting search: refinement refits scale and rotation at each coarse candidate
+// and votes translation again at the refit; verification turns each refined candidate into one-to-one
+// correspondences, a least-squares pose and a score in the run's pose store.
+//
+// Frames as in voting_search.h: refinement works in the search frame (data mapped by the inverse start
+// pose), verification fits the stored pose against the caller's data points, so stored poses map model
+// points into the caller's frame.
+//
+// Labels. A label image holds, per pel of the data image, the index + 1 of a data point, 0 for none. The
+// labels are 32 bits wide, so every data point the search accepts keeps its own label (16-bit labels
+// would wrap past 65535 data points and silently pair model points with the wrong data).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <foundation/pel_buffer.h>
+#include <foundation/rectangle.h>
+#include <foundation/vector.h>
+#include <foundation/xform.h>
+#include <ptmatch/point_matcher_model.h>
+#include <ptmatch/point_matcher_run_params.h>
+
+#include "point_matcher/pose_candidate.h"
+#include "point_matcher/pose_score_store.h"
+
+// Block labels: clears `image` (already sized as the data image) and, for each point in order, writes
+// j + 1 into every pel of the 3 x 3 block centred on (trunc q.x, trunc q.y), q = X(points[j]), that lies
+// in the image; later points overwrite earlier ones. Its marked pels are those set in the data image.
+void xf_RenderLabelImage(const std::vector<xcVector<2>>& points, const xcXform<2>& X,
+                         xcPelBuffer<std::int32_t>& image);
+
+// Pel labels: as above with the single pel (trunc q.x, trunc q.y) instead of the block.
+void xf_RenderPelLabelImage(const std::vector<xcVector<2>>& points, const xcXform<2>& X,
+                            xcPelBuffer<std::int32_t>& image);
+
+// For each coarse candidate, best first (using coarseStore's cursor): polls for a stop; pairs every model
+// point that lands on a labelled pel at the candidate with that data point (search frame); fits scale and
+// rotation to the pairs (dof 4); unless the refit repeats an earlier one (scale within 1 %, angle within a
+// tenth of the angle step of the model's defaultGridSize), votes the model again at the refit over the
+// whole window and offers the peaks to refinedStore (sized by the caller). Candidates with fewer than two
+// pairs, a failed fit or a singular fit are skipped.
+void xf_RefineCandidates(const std::vector<xcVector<2>>& searchFrameData, const xc_PointMatcherModel& model,
+                         const xcPointMatcherRunParams& effectiveParams,
+                         const xcPelBuffer<std::uint8_t>& dataImage, xcPelBuffer<std::int16_t>& accumulator,
+                         const xcPelBuffer<std::int32_t>& labelImage, const xcRectangle<std::int32_t>& window,
+                         const xcXform<2>& X, xc_CandidateStore& coarseStore,
+                         xc_CandidateStore& refinedStore);
+
+// Renders the label images, refines the coarse candidates, then, for each refined candidate best first:
+// polls for a stop; fits the pose from the block correspondences (dropping candidates with fewer than two
+// or a failed fit); re-matches every model point to the nearest data point in the 5 x 5 pels around where
+// the fit puts it, one-to-one and closer than the capture range; completes the unmatched model points
+// with the nearest unmatched data point closer than the capture range; drops the candidate when an equal
+// modelToDataMap is already stored; refits and adds the pose with its score (matched points, or the signed
+// sum of their weights) to `poses`. Uses captureRange, maxNumResults and minCoverage of effectiveParams.
+void xf_VerifyCandidates(const std::vector<xcVector<2>>& data,
+                         const std::vector<xcVector<2>>& searchFrameData, const xc_PointMatcherModel& model,
+                         const xcPointMatcherRunParams& effectiveParams,
+                         const xcPelBuffer<std::uint8_t>& dataImage, xcPelBuffer<std::int16_t>& accumulator,
+                         const xcRectangle<std::int32_t>& window, const xcXform<2>& X,
+                         xc_CandidateStore& coarseStore, xc_PoseScoreStore& poses);

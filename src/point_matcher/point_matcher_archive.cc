@@ -1,0 +1,94 @@
+// Archive record of the point matcher: its model, its pattern-training sub-objects and its grid positions.
+#include <ptmatch/point_matcher.h>
+
+#include <foundation/archive.h>
+#include <ptmatch/point_matcher_model.h>
+#include <ptmatch/point_to_grid_corresponder.h>
+
+#include "point_matcher/point_matcher_records.h"
+
+namespace {
+
+// The model record has a version of its own: 1 carries the weights and the total weight; 0 and 200009
+// (written by earlier releases) do not.
+constexpr std::uint32_t kModelVersion = 1;
+
+// The record carries no train mode, but the model's presence flag only has to be nonzero: writing the
+// mode's value for an exhaustive tool lets a loaded tool run the same search as before, while readers
+// that only test for nonzero still read the layout unchanged.
+constexpr std::int32_t kPresent = 1;
+constexpr std::int32_t kPresentExhaustive = xcPointMatcherDefs::eExhaustiveMode;
+
+void archiveModel(xcArchive& ar, xc_PointMatcherModel& m) {
+  std::uint32_t version = kModelVersion;
+  ar || version;
+  if (ar.isLoading() && version != 0 && version != 1 && version != xc_ppmatch::kRecordVersion) {
+    throw xcArchive::UnknownVersion(xc_ppmatch::kRecordSource, __LINE__);
+  }
+  ar || m.trained || m.defaultGridSize;
+  xf_PersistenceHelper(ar, m.boundingBox);
+  ar || m.center;
+  xfArchiveVector(ar, m.points);
+  ar || m.radius;
+  if (version == 1) {
+    xfArchiveVector(ar, m.weights);
+    ar || m.totalWeight;
+  } else if (ar.isLoading()) {
+    // Records without weights come from unweighted models, whose total weight is their point count.
+    m.weights.clear();
+    m.totalWeight = static_cast<std::int32_t>(m.points.size());
+  }
+  if (ar.isLoading()) {
+    // The searches index weights by point and divide by the total weight: refuse records they could not use.
+    if (m.trained && m.points.size() < 3)
+      throw xcArchive::BadData("trained point model with fewer than 3 points");
+    if (!m.weights.empty() && m.weights.size() != m.points.size()) {
+      throw xcArchive::BadData("point model with a weight count different from its point count");
+    }
+  }
+}
+
+// Archives the presence flag and, when present, the sub-object, creating it first on loading.
+template <class T, class F>
+std::int32_t archiveOwned(xcArchive& ar, std::unique_ptr<T>& owned, std::int32_t presentFlag,
+                          F archiveObject) {
+  std::int32_t flag = owned ? presentFlag : 0;
+  ar || flag;
+  if (flag == 0) return 0;
+  if (ar.isLoading() && !owned) owned = std::make_unique<T>();
+  archiveObject(*owned);
+  return flag;
+}
+
+void archivePosition(xcArchive& ar, xcPair<std::int32_t>& p) {
+  unsigned char marker = 0;
+  ar || marker;
+  if (marker != 0) throw xcArchive::UnknownVersion();
+  std::int32_t x = p.x(), y = p.y();
+  ar || x || y;
+  if (ar.isLoading()) p = xcPair<std::int32_t>(x, y);
+}
+
+}  // namespace
+
+xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool) {
+  xc_ppmatch::archiveRecordVersion(ar, __LINE__);
+  const std::int32_t modelFlag =
+      tool.mode_ == xcPointMatcherDefs::eExhaustiveMode ? kPresentExhaustive : kPresent;
+  const std::int32_t loadedModelFlag =
+      archiveOwned(ar, tool.model_ptr_, modelFlag, [&](xc_PointMatcherModel& m) { archiveModel(ar, m); });
+  archiveOwned(ar, tool.gridCorresponder_, kPresent, [&](xc_PointToGridCorresponder& c) { ar || c; });
+  archiveOwned(ar, tool.nestedMatcher_, kPresent, [&](xcPointMatcher& nested) { ar || nested; });
+  ar || tool.patternClientFromImage_ || tool.patternPelCount_;
+  xfArchiveVector(ar, tool.gridPositions_, archivePosition);
+  if (ar.isLoading()) {
+    if (loadedModelFlag == kPresentExhaustive) {
+      tool.mode_ = xcPointMatcherDefs::eExhaustiveMode;
+    } else if (loadedModelFlag != 0 || !tool.model_ptr_) {
+      // A model stored without the exhaustive mark runs the voting search, whatever the target ran before;
+      // and without a model the exhaustive search has nothing to enumerate.
+      tool.mode_ = xcPointMatcherDefs::eAutoDetect;
+    }
+  }
+  return ar;
+}

@@ -1,0 +1,281 @@
+// The voting search's driver: set-up (effective distances, search frame, data image, window, weights)
+// and the coarse sweep over sampled scales and rotations.
+#include "point_matcher/voting_search.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <string>
+
+#include <foundation/attention.h>
+#include <foundation/math_util.h>
+#include <foundation/pel_functions.h>
+#include <ptmatch/point_matcher_defs.h>
+
+#include "point_matcher/candidate_verification.h"
+#include "point_matcher/pose_sampling.h"
+#include "point_matcher/search_setup.h"
+#include "point_matcher/vote_accumulation.h"
+
+namespace {
+
+using Points = std::vector<xcVector<2>>;
+using BadParams = xcPointMatcherDefs::BadParams;
+
+// The model centre may sit this many pels beyond each side of the data image: a model that overlaps the
+// image edge still collects the votes of its points inside.
+constexpr double kWindowMargin = 8.0;
+// Pels the window's margins add to the data image's size: 8 on each side, and up to one on each side for
+// the rounding of the centre's position, so that the same limit bounds the accumulator and the images.
+constexpr double kPaddedPels = 18.0;
+// Vote weights are scaled into this magnitude when their sums would leave 16 bits.
+constexpr double kScaledWeightSum = 16384.0;
+constexpr std::int64_t kLargestUnscaledSum = 32767;
+// A candidate needs at least two votes: a single point fixes no pose.
+constexpr std::int32_t kLeastVotes = 2;
+
+[[noreturn]] void throwBadParams(const std::string& message) { throw BadParams(xfWiden(message)); }
+
+bool isFinite(const xcVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
+
+std::int32_t roundToPel(double v) {
+  const double r = v >= 0.0 ? std::trunc(v + 0.5) : std::trunc(v - 0.5);
+  if (r <= -kVotingMaxProjection) return -static_cast<std::int32_t>(kVotingMaxProjection);
+  if (!(r < kVotingMaxProjection)) return static_cast<std::int32_t>(kVotingMaxProjection);  // NaN too
+  return static_cast<std::int32_t>(r);
+}
+
+// One axis of the search window: the whole-image limits, narrowed by a finite translation range whose
+// ends are mapped to pels (`startPel`, `endPel`, relative to the centre). Clamping happens in double, so
+// an infinite end or one far beyond the image never reaches the integer conversion.
+bool windowAxis(double centrePel, std::int32_t size, const xcRange& range, double startPel, double endPel,
+                std::int32_t& lo, std::int32_t& hi) {
+  const double all0 = std::floor(-centrePel) - kWindowMargin;
+  const double all1 = std::ceil((size - 1) - centrePel) + kWindowMargin;
+  double v0 = all0, v1 = all1;
+  if (!range.isFull() && !range.isEmpty()) {
+    v0 = std::floor(startPel);
+    v1 = std::ceil(endPel);
+    if (!(v0 > all0)) v0 = all0;
+    if (!(v1 < all1)) v1 = all1;
+  }
+  if (v0 > v1) return false;
+  lo = static_cast<std::int32_t>(v0);
+  hi = static_cast<std::int32_t>(v1);
+  return true;
+}
+
+}  // namespace
+
+void xf_CheckVotingModel(const xc_PointMatcherModel& model) {
+  if (model.points.size() > static_cast<std::size_t>(kVotingMaxModelPoints)) {
+    throwBadParams(
+        "the voting search takes at most 32767 model points (votes are counted in 16 bits); the model has " +
+        std::to_string(model.points.size()) + "\n");
+  }
+  for (const xcVector<2>& p : model.points) {
+    if (!isFinite(p)) throwBadParams("model point coordinates must be finite\n");
+  }
+  if (!(model.radius > 0.0) || !std::isfinite(model.radius)) {
+    throwBadParams("the model's points all coincide: the voting search needs a model with extent\n");
+  }
+}
+
+Points xf_SearchFrameData(const Points& data, const xcXform<2>& startInverse) {
+  Points searchFrame;
+  searchFrame.reserve(data.size());
+  for (std::size_t j = 0; j < data.size(); ++j) {
+    if (!isFinite(data[j])) {
+      throwBadParams("data point " + std::to_string(j) + " has a non-finite coordinate\n");
+    }
+    searchFrame.push_back(startInverse * data[j]);
+    if (!isFinite(searchFrame.back())) {
+      throwBadParams("the inverse of startPose maps data point " + std::to_string(j) +
+                     " to a non-finite position\n");
+    }
+  }
+  return searchFrame;
+}
+
+xcXform<2> xf_RenderDataImage(const Points& searchFrameData, double gridSize,
+                              xcPelBuffer<std::uint8_t>& image) {
+  if (searchFrameData.empty()) throwBadParams("the data image needs at least one data point\n");
+  double minX = searchFrameData.front().x(), maxX = minX;
+  double minY = searchFrameData.front().y(), maxY = minY;
+  for (const xcVector<2>& p : searchFrameData) {
+    minX = std::min(minX, p.x());
+    maxX = std::max(maxX, p.x());
+    minY = std::min(minY, p.y());
+    maxY = std::max(maxY, p.y());
+  }
+  const double inv = 1.0 / gridSize;
+  // One pel of border around the extreme points, so that every 3 x 3 block fits.
+  const double w = std::trunc((maxX - minX) * inv + 0.5) + 3.0;
+  const double h = std::trunc((maxY - minY) * inv + 0.5) + 3.0;
+  if (!((w + kPaddedPels) * (h + kPaddedPels) <= static_cast<double>(kVotingMaxSearchPels))) {
+    char cells[96];
+    std::snprintf(cells, sizeof cells, "%.0f x %.0f", w, h);
+    throwBadParams(
+        "the data spread over " + std::string(cells) +
+        " grid cells, more than the voting search's limit of 16777216 with margins: choose a larger "
+        "gridSize\n");
+  }
+  const auto width = static_cast<std::int32_t>(w);
+  const auto height = static_cast<std::int32_t>(h);
+  if (image.width() != width || image.height() != height || !image.isBound()) {
+    image = xcPelBuffer<std::uint8_t>(width, height, 32);
+  }
+  const xcXform<2> toCorner(xcMatrix<2>(), xcVector<2>(-minX, -minY));
+  const xcXform<2> scale(xcMatrix<2>(inv, 0.0, 0.0, inv), xcVector<2>());
+  const xcXform<2> border(xcMatrix<2>(), xcVector<2>(1.0, 1.0));
+  const xcXform<2> X = border * scale * toCorner;
+
+  xfPelClear(image);
+  for (const xcVector<2>& p : searchFrameData) xf_MarkPels<std::uint8_t>(image, X * p, 1, 1);
+  return X;
+}
+
+bool xf_SearchWindow(const xcXform<2>& X, const xcVector<2>& modelCentre, std::int32_t imageWidth,
+                     std::int32_t imageHeight, const xcRange& xTranslation, const xcRange& yTranslation,
+                     xcRectangle<std::int32_t>& window) {
+  const xcVector<2> c = X * modelCentre;
+  if (!(std::abs(c.x()) <= kVotingMaxCentreOffset && std::abs(c.y()) <= kVotingMaxCentreOffset)) {
+    throwBadParams("the model centre lies more than 2^29 grid cells from the data at startPose\n");
+  }
+  const auto pel = [&](double dx, double dy) { return X * (modelCentre + xcVector<2>(dx, dy)); };
+  std::int32_t xmin = 0, xmax = 0, ymin = 0, ymax = 0;
+  const bool haveX = windowAxis(c.x(), imageWidth, xTranslation, pel(xTranslation.start(), 0.0).x() - c.x(),
+                                pel(xTranslation.end(), 0.0).x() - c.x(), xmin, xmax);
+  const bool haveY = windowAxis(c.y(), imageHeight, yTranslation, pel(0.0, yTranslation.start()).y() - c.y(),
+                                pel(0.0, yTranslation.end()).y() - c.y(), ymin, ymax);
+  if (!haveX || !haveY) return false;
+  window = xcRectangle<std::int32_t>(xmin, ymin, xmax - xmin, ymax - ymin);
+  return true;
+}
+
+xcXform<2> xf_CandidateProjection(const xcXform<2>& X, const xcVector<2>& modelCentre, double scale,
+                                  double angleDegrees) {
+  const xcRadian angle(angleDegrees * kRadiansPerDegree);
+  const xcXform<2> toCentre(xcMatrix<2>(), modelCentre);
+  const xcXform<2> fromCentre(xcMatrix<2>(), -modelCentre);
+  const xcXform<2> scaling(xcMatrix<2>(scale, 0.0, 0.0, scale), xcVector<2>());
+  const xcXform<2> rotation(xcMatrix<2>(angle, angle, 1.0, 1.0), xcVector<2>());
+  return X * toCentre * scaling * rotation * fromCentre;
+}
+
+void xf_ProjectModel(const Points& points, const xcXform<2>& M,
+                     std::vector<xcPair<std::int32_t>>& projected) {
+  projected.resize(points.size());
+  for (std::size_t i = 0; i < points.size(); ++i) {
+    const xcVector<2> q = M * points[i];
+    projected[i] = xcPair<std::int32_t>(roundToPel(q.x()), roundToPel(q.y()));
+  }
+}
+
+std::int32_t xf_VoteWeights(const xc_PointMatcherModel& model, double minCoverage,
+                            std::vector<std::int16_t>& weights) {
+  const double n = static_cast<double>(model.points.size());
+  std::int32_t threshold = std::max(static_cast<std::int32_t>(std::trunc(n * minCoverage)), kLeastVotes);
+  if (model.weights.empty()) return threshold;
+
+  std::int64_t positive = 0, negative = 0;
+  for (std::int32_t w : model.weights) {
+    if (w > 0) {
+      positive += w;
+    } else {
+      negative -= w;
+    }
+  }
+  double factor = 1.0;
+  if (positive > kLargestUnscaledSum || negative > kLargestUnscaledSum) {
+    factor = kScaledWeightSum / static_cast<double>(std::max(positive, negative));
+  }
+  weights.assign(model.weights.size(), 0);
+  std::int64_t scaledPositive = 0;
+  for (std::size_t i = 0; i < model.weights.size(); ++i) {
+    // Rounded in single precision, as the vote weights always were: the scaled votes, and with them which
+    // candidates tie, depend on it.
+    weights[i] = static_cast<std::int16_t>(iRound(static_cast<float>(model.weights[i] * factor)));
+    if (weights[i] > 0) scaledPositive += weights[i];
+  }
+  threshold = std::max(
+      static_cast<std::int32_t>(std::trunc(static_cast<double>(scaledPositive) * minCoverage)), kLeastVotes);
+  return threshold;
+}
+
+std::int32_t xf_CandidateStoreTopScore(const xc_PointMatcherModel& model) {
+  return std::min<std::int32_t>(model.totalWeight, std::numeric_limits<std::int16_t>::max());
+}
+
+void xf_Vote(const xc_PointMatcherModel& model, const xcPelBuffer<std::uint8_t>& dataImage,
+             const std::vector<xcPair<std::int32_t>>& projected, const std::vector<std::int16_t>& voteWeights,
+             const xcRectangle<std::int32_t>& window, xcPelBuffer<std::int16_t>& accumulator) {
+  if (model.weights.empty()) {
+    xf_AccumulateVotes(dataImage, projected, window, accumulator);
+  } else {
+    xf_AccumulateWeightedVotes(dataImage, projected, voteWeights, window, accumulator);
+  }
+}
+
+void xf_CoarseSweep(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& effectiveParams,
+                    const xcPelBuffer<std::uint8_t>& dataImage, const xcXform<2>& X,
+                    const xcRectangle<std::int32_t>& window, xcPelBuffer<std::int16_t>& accumulator,
+                    xc_CandidateStore& coarseStore) {
+  std::vector<std::int16_t> voteWeights;
+  std::int32_t minVotes = xf_VoteWeights(model, effectiveParams.minCoverage(), voteWeights);
+  const double g = effectiveParams.gridSize();
+  const std::vector<double> scales = xf_SampleScales(effectiveParams.scaleUncertainty(), g, model.radius);
+  // The largest scale has the finest angle step: refuse an impossible sampling now, not after hours.
+  xf_SampleAngles(effectiveParams.rotationUncertainty(),
+                  xf_AngleStep(g, *std::max_element(scales.begin(), scales.end()), model.radius));
+
+  std::vector<xcPair<std::int32_t>> projected(model.points.size());
+  for (double s : scales) {
+    for (double a :
+         xf_SampleAngles(effectiveParams.rotationUncertainty(), xf_AngleStep(g, s, model.radius))) {
+      xfThrowExceptionOnFailure(xsys_attention_check());
+      xf_ProjectModel(model.points, xf_CandidateProjection(X, model.center, s, a), projected);
+      // Once the store is full only a better vote can get in, so the peak scan may skip the rest.
+      if (coarseStore.isFull()) minVotes = coarseStore.lowestScore() + 1;
+      xf_Vote(model, dataImage, projected, voteWeights, window, accumulator);
+      xf_CollectPeaks(accumulator, window, s, a, minVotes, coarseStore);
+    }
+  }
+}
+
+xcPointMatcherRunParams xf_EffectiveVotingParams(const xcPointMatcherRunParams& params,
+                                                 const xc_PointMatcherModel& model) {
+  xcPointMatcherRunParams effective = params;
+  const xc_SearchDistances distances = xf_ResolveSearchDistances(effective, model.defaultGridSize);
+  effective.gridSize(distances.grid);
+  effective.captureRange(distances.capture);
+  return effective;
+}
+
+void xf_VotingSearch(const Points& data, const xc_PointMatcherModel& model,
+                     const xcPointMatcherRunParams& params, xc_PoseScoreStore& poses) {
+  xf_CheckVotingModel(model);
+  const xcPointMatcherRunParams effective = xf_EffectiveVotingParams(params, model);
+  if (!std::isfinite(effective.gridSize())) throwBadParams("gridSize must be finite\n");
+  if (effective.maxNumResults() < 1) throwBadParams("maxNumResults must be >= 1\n");
+  // Labels are data index + 1 in 32 bits.
+  if (data.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
+    throwBadParams("the voting search takes fewer than 2147483647 data points\n");
+  }
+  if (data.empty() || model.totalWeight < 1) return;
+
+  const Points searchFrameData = xf_SearchFrameData(data, xf_StartPoseInverse(params));
+  xcPelBuffer<std::uint8_t> dataImage;
+  const xcXform<2> X = xf_RenderDataImage(searchFrameData, effective.gridSize(), dataImage);
+  xcRectangle<std::int32_t> window;
+  if (!xf_SearchWindow(X, model.center, dataImage.width(), dataImage.height(),
+                       effective.xTranslationUncertainty(), effective.yTranslationUncertainty(), window)) {
+    return;
+  }
+  xcPelBuffer<std::int16_t> accumulator(window.width() + 1, window.height() + 1, 32);
+  xc_CandidateStore coarseStore(xf_CandidateStoreTopScore(model), effective.maxNumResults());
+  xf_CoarseSweep(model, effective, dataImage, X, window, accumulator, coarseStore);
+  xf_VerifyCandidates(data, searchFrameData, model, effective, dataImage, accumulator, window, X, coarseStore,
+                      poses);
+}

@@ -1,0 +1,160 @@
+// Sampling of scales and angles, vote weights and thresholds, and the rounding of projected model points.
+#include "point_matcher/pose_sampling.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include <ptmatch/point_matcher_defs.h>
+#include <ptmatch/point_matcher_model.h>
+
+#include "point_matcher/voting_search.h"
+
+namespace {
+
+using Defs = xcPointMatcherDefs;
+using Doubles = std::vector<double>;
+
+// Samples are running sums of a step, so they carry the rounding of a few additions.
+constexpr double kSumTolerance = 1e-12;
+
+void expectSamples(const Doubles& got, const Doubles& expected) {
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t k = 0; k < got.size(); ++k)
+    EXPECT_NEAR(got[k], expected[k], kSumTolerance) << "sample " << k;
+}
+
+xcAngleRange degreesRange(double from, double to) {
+  return xcAngleRange(xcRadian(from * kRadiansPerDegree), xcRadian(to * kRadiansPerDegree), false);
+}
+
+TEST(PoseSampling, ScalesAreCentredOnTheRangeAndNumberedOdd) {
+  // radius 10, grid 1: step 0.15, (1.2 - 0.8) / 0.15 = 2.67, so n = 3, h = 1.
+  expectSamples(xf_SampleScales(xcRange(-0.2, 0.2), 1.0, 10.0), {0.85, 1.0, 1.15});
+  // A range that is not centred on 0 is centred on its own middle.
+  expectSamples(xf_SampleScales(xcRange(0.0, 0.3), 1.0, 10.0), {1.0, 1.15, 1.3});
+  // No scale range: the scale 1 alone.
+  EXPECT_EQ(xf_SampleScales(xcRange(0.0, 0.0), 1.0, 10.0), Doubles{1.0});
+}
+
+TEST(PoseSampling, ScalesAreRunningSumsThatStopAtTheLastSample) {
+  // Step 0.1: h = 2 and first = 0.8, but the fifth running sum is 1.2000000000000002, past last = 1.2:
+  // the samples are what the search has always visited, not first + k step.
+  const Doubles scales = xf_SampleScales(xcRange(-0.2, 0.2), 1.0, 15.0);
+  expectSamples(scales, {0.8, 0.9, 1.0, 1.1});
+  EXPECT_EQ(scales[2], 0.8 + 0.1 + 0.1);
+}
+
+TEST(PoseSampling, AnglesOfAFullRangeOvershootHalfACircleOnEachSide) {
+  const double step = 7.0;
+  const Doubles angles = xf_SampleAngles(xcAngleRange::FullRange(), step);
+  const int k = static_cast<int>(180.0 / step) + 1;  // 26
+  ASSERT_EQ(angles.size(), static_cast<std::size_t>(2 * k + 1));
+  EXPECT_DOUBLE_EQ(angles.front(), -k * step);
+  EXPECT_NEAR(angles.back(), k * step, kSumTolerance);
+  EXPECT_GT(angles.back() - angles.front(), 360.0);
+}
+
+TEST(PoseSampling, AnglesOfARangeAreCentredOnItsMiddleEvenAcrossTheWrap) {
+  // 170 to -170 degrees runs through 180: middle 180, half 10.
+  const Doubles angles = xf_SampleAngles(degreesRange(170.0, -170.0), 4.0);
+  ASSERT_EQ(angles.size(), 7u);  // k = trunc(10 / 4) + 1 = 3
+  EXPECT_NEAR(angles[3], 180.0, 1e-9);
+  EXPECT_NEAR(angles.front(), 168.0, 1e-9);
+}
+
+TEST(PoseSampling, ARangeNarrowerThanOneStepGivesItsMiddle) {
+  EXPECT_EQ(xf_SampleAngles(degreesRange(10.0, 12.0), 5.0).size(), 1u);
+  EXPECT_NEAR(xf_SampleAngles(degreesRange(10.0, 12.0), 5.0)[0], 11.0, 1e-9);
+  const Doubles single = xf_SampleAngles(degreesRange(30.0, 30.0), 5.0);
+  ASSERT_EQ(single.size(), 1u);
+  EXPECT_NEAR(single[0], 30.0, 1e-9);
+}
+
+TEST(PoseSampling, SamplingThatWouldNeverEndIsRefused) {
+  // A grid a billionth of the radius: billions of scales or angles.
+  EXPECT_THROW(xf_SampleScales(xcRange(-0.5, 0.5), 1e-9, 1.0), Defs::BadParams);
+  EXPECT_THROW(xf_SampleAngles(xcAngleRange::FullRange(), xf_AngleStep(1e-9, 1.0, 1.0)), Defs::BadParams);
+  EXPECT_THROW(xf_SampleScales(xcRange(0.0, std::numeric_limits<double>::infinity()), 1.0, 1.0),
+               Defs::BadParams);
+  // A step below the rounding of the angle itself: one sample instead of an endless loop.
+  const double half = 1e-14;
+  const Doubles angles = xf_SampleAngles(degreesRange(100.0 - half, 100.0 + half), 1e-15);
+  EXPECT_GE(angles.size(), 1u);
+  EXPECT_LE(angles.size(), 100u);
+}
+
+// ---- Vote weights and thresholds -------------------------------------------------------------------------
+
+xc_PointMatcherModel modelWith(std::size_t n, const std::vector<std::int32_t>& weights) {
+  xc_PointMatcherModel model;
+  for (std::size_t i = 0; i < n; ++i)
+    model.points.emplace_back(static_cast<double>(i), static_cast<double>(i * i));
+  model.weights = weights;
+  return model;
+}
+
+TEST(VoteWeights, TheThresholdIsTheCoveredCountButNeverBelowTwo) {
+  std::vector<std::int16_t> weights{7, 7};
+  const xc_PointMatcherModel model = modelWith(10, {});
+  EXPECT_EQ(xf_VoteWeights(model, 0.55, weights), 5);
+  EXPECT_EQ(xf_VoteWeights(model, 0.25, weights), 2);
+  EXPECT_EQ(xf_VoteWeights(model, 0.0, weights), 2);
+  EXPECT_EQ(xf_VoteWeights(model, 1.0, weights), 10);
+  EXPECT_EQ(weights, (std::vector<std::int16_t>{7, 7})) << "an unweighted model leaves the weights alone";
+}
+
+TEST(VoteWeights, SmallWeightsVoteUnscaled) {
+  std::vector<std::int16_t> weights;
+  const xc_PointMatcherModel model = modelWith(3, {1, -1, 300});
+  EXPECT_EQ(xf_VoteWeights(model, 0.5, weights), 150);  // trunc(301 * 0.5)
+  EXPECT_EQ(weights, (std::vector<std::int16_t>{1, -1, 300}));
+}
+
+TEST(VoteWeights, LargeSumsAreScaledIntoSixteenBits) {
+  std::vector<std::int16_t> weights;
+  // Positive sum 40000: factor 16384 / 40000 = 0.4096.
+  const xc_PointMatcherModel model = modelWith(4, {10000, 30000, -5, 1});
+  const std::int32_t threshold = xf_VoteWeights(model, 0.5, weights);
+  EXPECT_EQ(weights, (std::vector<std::int16_t>{4096, 12288, -2, 0}));
+  EXPECT_EQ(threshold, (4096 + 12288) / 2);
+
+  // A negative sum past 32767 scales every weight by its own magnitude.
+  const xc_PointMatcherModel negative = modelWith(3, {100, 200, -65536});
+  xf_VoteWeights(negative, 0.5, weights);
+  EXPECT_EQ(weights, (std::vector<std::int16_t>{25, 50, -16384}));
+}
+
+// ---- Projection -----------------------------------------------------------------------------------------
+
+TEST(ProjectModel, RoundsHalvesAwayFromZero) {
+  std::vector<xcPair<std::int32_t>> projected(7, xcPair<std::int32_t>(9, 9));
+  const std::vector<xcVector<2>> points{xcVector<2>(0.5, -0.5), xcVector<2>(1.49, -1.5),
+                                        xcVector<2>(-2.5, 2.51)};
+  xf_ProjectModel(points, xcXform<2>(), projected);
+  EXPECT_EQ(projected, (std::vector<xcPair<std::int32_t>>{{1, -1}, {1, -2}, {-3, 3}}));
+  xf_ProjectModel({}, xcXform<2>(), projected);
+  EXPECT_TRUE(projected.empty());
+}
+
+TEST(ProjectModel, FarPointsAreClampedInsteadOfOverflowing) {
+  std::vector<xcPair<std::int32_t>> projected;
+  const auto limit = static_cast<std::int32_t>(kVotingMaxProjection);
+  xf_ProjectModel({xcVector<2>(1e12, -1e12), xcVector<2>(std::nan(""), 3.0)}, xcXform<2>(), projected);
+  // A NaN coordinate spreads to both through the matrix product.
+  EXPECT_EQ(projected, (std::vector<xcPair<std::int32_t>>{{limit, -limit}, {limit, limit}}));
+}
+
+TEST(ProjectModel, TheCandidateProjectionTurnsAndScalesAboutTheCentre) {
+  const xcVector<2> centre(10.0, 20.0);
+  const xcXform<2> M = xf_CandidateProjection(xcXform<2>(), centre, 2.0, 90.0);
+  const xcVector<2> c = M * centre;
+  const xcVector<2> p = M * (centre + xcVector<2>(1.0, 0.0));
+  EXPECT_NEAR(c.x(), 10.0, 1e-12);
+  EXPECT_NEAR(c.y(), 20.0, 1e-12);
+  EXPECT_NEAR(p.x(), 10.0, 1e-12);
+  EXPECT_NEAR(p.y(), 22.0, 1e-12);
+}
+
+}  // namespace

@@ -1,0 +1,256 @@
+// The voting search's set-up and coarse sweep: the data image and its transform, the search window, the
+// effective distances, the limits it refuses, and the candidates the sweep finds.
+#include "point_matcher/voting_search.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include <foundation/attention.h>
+#include <ptmatch/point_matcher.h>
+#include <ptmatch/point_matcher_defs.h>
+
+#include "point_matcher/pose_sampling.h"
+#include "point_matcher/voting_test_scenes.h"
+
+namespace {
+
+using Defs = xcPointMatcherDefs;
+using voting_test::Points;
+using Window = xcRectangle<std::int32_t>;
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+std::vector<std::vector<int>> pelsOf(const xcPelBuffer<std::uint8_t>& image) {
+  std::vector<std::vector<int>> rows(static_cast<std::size_t>(image.height()));
+  for (std::int32_t y = 0; y < image.height(); ++y) {
+    for (std::int32_t x = 0; x < image.width(); ++x)
+      rows[static_cast<std::size_t>(y)].push_back(image.get(x, y));
+  }
+  return rows;
+}
+
+TEST(DataImage, ASinglePointMarksTheThreeByThreeImage) {
+  xcPelBuffer<std::uint8_t> image;
+  const xcXform<2> X = xf_RenderDataImage({xcVector<2>(-7.3, 4.1)}, 0.5, image);
+  EXPECT_EQ(pelsOf(image), (std::vector<std::vector<int>>{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}));
+  const xcVector<2> q = X * xcVector<2>(-7.3, 4.1);
+  EXPECT_DOUBLE_EQ(q.x(), 1.0);
+  EXPECT_DOUBLE_EQ(q.y(), 1.0);
+}
+
+TEST(DataImage, SizeAndBlocksFollowTheGrid) {
+  xcPelBuffer<std::uint8_t> image;
+  // Spread 10.2 x 3.9 at grid 1: W = trunc(10.7) + 3 = 13, H = trunc(4.4) + 3 = 7. The second point lands
+  // on pel (11.2, 4.9), so its block is columns 10..12, rows 3..5.
+  const xcXform<2> X = xf_RenderDataImage({xcVector<2>(0, 0), xcVector<2>(10.2, 3.9)}, 1.0, image);
+  ASSERT_EQ(image.width(), 13);
+  ASSERT_EQ(image.height(), 7);
+  int marked = 0;
+  for (std::int32_t y = 0; y < 7; ++y) {
+    for (std::int32_t x = 0; x < 13; ++x) {
+      const bool first = x <= 2 && y <= 2;
+      const bool second = x >= 10 && y >= 3 && y <= 5;
+      EXPECT_EQ(image.get(x, y), first || second ? 1 : 0) << x << ", " << y;
+      marked += image.get(x, y);
+    }
+  }
+  EXPECT_EQ(marked, 18);
+  EXPECT_DOUBLE_EQ((X * xcVector<2>(10.2, 3.9)).x(), 11.2);
+}
+
+TEST(DataImage, DataSpreadOverTooManyCellsIsRefusedBeforeAllocating) {
+  xcPelBuffer<std::uint8_t> image;
+  EXPECT_THROW(xf_RenderDataImage({xcVector<2>(0, 0), xcVector<2>(5000, 5000)}, 1.0, image), Defs::BadParams);
+  EXPECT_FALSE(image.isBound());
+  // A long thin spread counts its margins: 3 x 5000003 cells pass alone, 20 x 5000020 do not.
+  EXPECT_THROW(xf_RenderDataImage({xcVector<2>(0, 0), xcVector<2>(0, 5e6)}, 1.0, image), Defs::BadParams);
+  // Just inside the limit is rendered.
+  xf_RenderDataImage({xcVector<2>(0, 0), xcVector<2>(4000, 4000)}, 1.0, image);
+  EXPECT_EQ(image.width(), 4003);
+}
+
+TEST(SearchFrame, DataAreMappedByTheInverseStartPoseAndMustBeFinite) {
+  const xcXform<2> start = voting_test::similarity(90, 2, 10, 0);
+  const Points frame = xf_SearchFrameData({start * xcVector<2>(3, 4)}, start.inverse());
+  EXPECT_NEAR(frame[0].x(), 3.0, 1e-12);
+  EXPECT_NEAR(frame[0].y(), 4.0, 1e-12);
+  EXPECT_THROW(xf_SearchFrameData({xcVector<2>(0, 0), xcVector<2>(kInf, 0)}, xcXform<2>()), Defs::BadParams);
+  const xcXform<2> nearlySingular(xcMatrix<2>(1e308, 0, 0, 1e308), xcVector<2>());
+  EXPECT_THROW(xf_SearchFrameData({xcVector<2>(1e10, 0)}, nearlySingular), Defs::BadParams);
+}
+
+// ---- The search window ----------------------------------------------------------------------------------
+
+// X of a 20 x 10 image at grid 0.5 whose lowest data corner is at (0, 0): pel = 2 * p + 1.
+const xcXform<2> kX(xcMatrix<2>(2, 0, 0, 2), xcVector<2>(1, 1));
+
+TEST(SearchWindow, FullRangesLetTheCentreRoamTheImageWithEightPelsToSpare) {
+  Window w;
+  ASSERT_TRUE(
+      xf_SearchWindow(kX, xcVector<2>(2.25, 1.0), 20, 10, xcRange::FullRange(), xcRange::FullRange(), w));
+  // Centre at pel (5.5, 3): x from floor(-5.5) - 8 = -14 to ceil(19 - 5.5) + 8 = 22, y from -11 to 14.
+  EXPECT_EQ(w, Window(-14, -11, 36, 25));
+}
+
+TEST(SearchWindow, FiniteRangesNarrowItAndAreClampedToTheImage) {
+  Window w;
+  const xcVector<2> centre(2.25, 1.0);
+  ASSERT_TRUE(xf_SearchWindow(kX, centre, 20, 10, xcRange(-1.2, 0.7), xcRange(-100.0, 2.0), w));
+  // x: floor(-2.4) = -3 to ceil(1.4) = 2; y: -200 pels clamps to -11, +4 pels stays.
+  EXPECT_EQ(w, Window(-3, -11, 5, 15));
+  // One infinite end clamps like any other far end.
+  ASSERT_TRUE(xf_SearchWindow(kX, centre, 20, 10, xcRange(-kInf, 0.0), xcRange::FullRange(), w));
+  EXPECT_EQ(w.x(), -14);
+  EXPECT_EQ(w.x() + w.width(), 0);
+}
+
+TEST(SearchWindow, RangesWhollyOutsideTheImageLeaveNoWindow) {
+  Window w;
+  EXPECT_FALSE(
+      xf_SearchWindow(kX, xcVector<2>(2.25, 1.0), 20, 10, xcRange(50.0, 60.0), xcRange::FullRange(), w));
+  EXPECT_FALSE(
+      xf_SearchWindow(kX, xcVector<2>(2.25, 1.0), 20, 10, xcRange::FullRange(), xcRange(-90, -10), w));
+}
+
+TEST(SearchWindow, AModelCentreBeyondTwoToTheTwentyNinePelsIsRefused) {
+  Window w;
+  EXPECT_THROW(
+      xf_SearchWindow(kX, xcVector<2>(3e8, 0.0), 20, 10, xcRange::FullRange(), xcRange::FullRange(), w),
+      Defs::BadParams);
+}
+
+// ---- Effective distances and model limits ---------------------------------------------------------------
+
+xc_PointMatcherModel modelOf(const Points& points) {
+  xc_PointMatcherModel model;
+  model.train(points, {});
+  return model;
+}
+
+const Points kModel{xcVector<2>(0, 0), xcVector<2>(8, 0), xcVector<2>(8, 6), xcVector<2>(1, 7),
+                    xcVector<2>(4, 3)};
+
+TEST(EffectiveParams, InvalidOrAutomaticDistancesFallBackToTheModelsGrid) {
+  const xc_PointMatcherModel model = modelOf(kModel);
+  const double g = model.defaultGridSize;
+  xcPointMatcherRunParams params;
+  params.gridSize(0.0);
+  params.autoGridSize(false);  // a zero grid that the setter would refuse now
+  params.captureRange(-1.0);
+  params.autoCaptureRange(false);
+  xcPointMatcherRunParams effective = xf_EffectiveVotingParams(params, model);
+  EXPECT_EQ(effective.gridSize(), g);
+  EXPECT_EQ(effective.captureRange(), g);
+
+  params.autoGridSize(true);
+  params.gridSize(std::nan(""));
+  params.autoCaptureRange(true);
+  params.captureRange(std::nan(""));
+  effective = xf_EffectiveVotingParams(params, model);
+  EXPECT_EQ(effective.gridSize(), g);
+  EXPECT_EQ(effective.captureRange(), g);
+
+  // Explicit values are kept; a capture range of 0 is a value, not a request for the default.
+  params.autoGridSize(false);
+  params.gridSize(0.3);
+  params.autoCaptureRange(false);
+  params.captureRange(0.0);
+  effective = xf_EffectiveVotingParams(params, model);
+  EXPECT_EQ(effective.gridSize(), 0.3);
+  EXPECT_EQ(effective.captureRange(), 0.0);
+}
+
+TEST(VotingModel, MoreModelPointsThanSixteenBitVotesCanCountAreRefused) {
+  xc_PointMatcherModel model;
+  model.points.resize(32767, xcVector<2>(1, 1));
+  model.points[0] = xcVector<2>(0, 0);
+  model.radius = 1.0;
+  EXPECT_NO_THROW(xf_CheckVotingModel(model));
+  model.points.push_back(xcVector<2>(2, 2));
+  EXPECT_THROW(xf_CheckVotingModel(model), Defs::BadParams);
+}
+
+TEST(VotingModel, CoincidentModelPointsAreRefused) {
+  EXPECT_THROW(xf_CheckVotingModel(modelOf(Points(4, xcVector<2>(3, 3)))), Defs::BadParams);
+  EXPECT_NO_THROW(xf_CheckVotingModel(modelOf(kModel)));
+}
+
+// ---- The coarse sweep and the search --------------------------------------------------------------------
+
+// The model shifted by whole pels of its own grid is found within a pel of that offset (the 3 x 3 blocks
+// make a small plateau of full votes, offered at its top left), at scale 1 and angle 0, with every point
+// voting.
+TEST(CoarseSweep, FindsTheModelAtItsPelOffsetWithAllVotes) {
+  const xc_PointMatcherModel model = modelOf(kModel);
+  const double g = model.defaultGridSize;
+  const xcXform<2> shift = voting_test::similarity(0, 1, 7 * g, -3 * g);
+  Points data;
+  for (const xcVector<2>& p : kModel) data.push_back(shift * p);
+  data.push_back(xcVector<2>(-10 * g, -10 * g));  // so that the model's own corner is not the image's
+
+  const xcPointMatcherRunParams effective = xf_EffectiveVotingParams(xcPointMatcherRunParams(), model);
+  xcPelBuffer<std::uint8_t> image;
+  const xcXform<2> X = xf_RenderDataImage(data, g, image);
+  Window window;
+  ASSERT_TRUE(xf_SearchWindow(X, model.center, image.width(), image.height(), xcRange::FullRange(),
+                              xcRange::FullRange(), window));
+  xcPelBuffer<std::int16_t> acc(window.width() + 1, window.height() + 1);
+  xc_CandidateStore store(xf_CandidateStoreTopScore(model), 8);
+  xf_CoarseSweep(model, effective, image, X, window, acc, store);
+
+  xc_PoseCandidate best;
+  ASSERT_EQ(store.first(best), 5);
+  EXPECT_LE(std::abs(best.offset.x() - 7), 1);
+  EXPECT_LE(std::abs(best.offset.y() + 3), 1);
+  EXPECT_EQ(best.scale, 1.0);
+  EXPECT_NEAR(best.angle, 0.0, 1e-9);
+}
+
+TEST(VotingSearch, AnEmptyWindowOrEmptyDataAddNothing) {
+  const xc_PointMatcherModel model = modelOf(kModel);
+  xc_PoseScoreStore poses(model.totalWeight, 8);
+  xcPointMatcherRunParams params;
+  params.maxNumResults(8);
+  xf_VotingSearch({}, model, params, poses);
+  EXPECT_EQ(poses.numResults(), 0);
+
+  params.xTranslationUncertainty(xcRange(1000.0, 2000.0));
+  xf_VotingSearch(kModel, model, params, poses);
+  EXPECT_EQ(poses.numResults(), 0);
+
+  params.xTranslationUncertainty(xcRange(-1.0, 1.0));
+  xf_VotingSearch(kModel, model, params, poses);
+  EXPECT_GT(poses.numResults(), 0);
+}
+
+TEST(VotingSearch, AStopDuringTheSweepLeavesThePoseStoreEmpty) {
+  const xc_PointMatcherModel model = modelOf(kModel);
+  xc_PoseScoreStore poses(model.totalWeight, 8);
+  xcPointMatcherRunParams params;
+  params.maxNumResults(8);
+  xcAttentionScope expired(0.0);
+  EXPECT_THROW(xf_VotingSearch(kModel, model, params, poses), xcStopRequested);
+  EXPECT_EQ(poses.numResults(), 0);
+}
+
+TEST(VotingSearch, PosesMapTheModelIntoTheCallersFrameWhateverTheStartPose) {
+  const xc_PointMatcherModel model = modelOf(kModel);
+  const xcXform<2> truth = voting_test::similarity(100, 1.5, 40, -20);
+  Points data;
+  for (const xcVector<2>& p : kModel) data.push_back(truth * p);
+  xcPointMatcherRunParams params;
+  params.maxNumResults(8);
+  params.startPose(voting_test::similarity(95, 1.5, 39, -21));
+  xc_PoseScoreStore poses(model.totalWeight, 8);
+  xf_VotingSearch(data, model, params, poses);
+  std::int32_t score = -1;
+  const xc_PoseScoreEntry* best = poses.firstEntry(score);
+  ASSERT_NE(best, nullptr);
+  EXPECT_EQ(score, 5);
+  EXPECT_LT(voting_test::poseDeviation(best->pose, truth, kModel), 1e-9);
+  EXPECT_EQ(best->modelToDataMap, (std::vector<std::int32_t>{0, 1, 2, 3, 4}));
+}
+
+}  // namespace
