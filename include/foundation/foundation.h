@@ -5,6 +5,7 @@
 #include <foundation/archive.h>
 #include <foundation/attention.h>
 #include <foundation/exception.h>
+#include <foundation/exception_levels.h>
 #include <foundation/line.h>
 #include <foundation/ls_fitter.h>
 #include <foundation/math_util.h>
