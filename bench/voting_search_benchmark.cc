@@ -38,7 +38,7 @@ namespace {
 
 using voting_test::Points;
 using voting_test::Scene;
-using voting_test::SceneSpec;
+using voting_test::SceneRecipe;
 
 constexpr double kPi = 3.14159265358979323846;
 // A found pose puts every model point within this of where the true pose puts it (extent 100, noise 0.05).
@@ -54,8 +54,8 @@ xcAngleRange degrees(double from, double to) {
   return xcAngleRange(xcRadian(from * kPi / 180.0), xcRadian(to * kPi / 180.0), false);
 }
 
-SceneSpec s2Spec(bool includeModel) {
-  SceneSpec s;
+SceneRecipe s2Spec(bool includeModel) {
+  SceneRecipe s;
   s.minModelPoints = s.maxModelPoints = 100;
   s.minSpacing = 5.0;
   s.missingFraction = 0.1;
@@ -81,7 +81,7 @@ xcPointMatcherRunParams s2Params(bool autoGrid) {
 }
 
 Case s1(std::uint32_t seed) {
-  SceneSpec s;
+  SceneRecipe s;
   s.minModelPoints = s.maxModelPoints = 60;
   s.missingFraction = 0.1;
   s.outlierRatio = 9.1;  // 546 clutter points beside the 54 of the instance
@@ -123,7 +123,7 @@ Case s3(std::uint32_t seed) {
 // Weights 1..400, five of them negative; the instance leaves the negatively weighted points out, as a
 // true instance would.
 Case s4(std::uint32_t seed) {
-  SceneSpec s;
+  SceneRecipe s;
   s.minModelPoints = s.maxModelPoints = 100;
   s.missingFraction = 0.1;
   s.outlierRatio = 9.1;

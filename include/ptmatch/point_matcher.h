@@ -91,6 +91,10 @@ class xcPointMatcher {
   void pointToGridMatching_(const std::vector<xcVector<2>>& points, const xcPointMatcherRunParams& params,
                             xcPointMatcherResultSet& results) const;
 
+  // A result of a pattern-trained run: its pose, its pel-to-data map and coverage by distinct pels.
+  xcPointMatcherResult gridResult_(const xcXform<2>& pose, const xcPelBuffer<std::int32_t>& map,
+                                   std::int32_t distinctPels, double fitError) const;
+
   void trainModel_(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
                    xcPointMatcherDefs::Mode mode);
 

@@ -75,7 +75,7 @@ xcArchive& operator||(xcArchive& ar, xc_PelBuffer& buffer) {
   }
 
   const std::size_t rowBytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(buffer.pelBytes_);
-  std::vector<unsigned char> bytes(target.pelBytes_ == 1 ? 0 : rowBytes);
+  std::vector<unsigned char> bytes(target.pelBytes_ == 1 || height == 0 ? 0 : rowBytes);
   for (std::int32_t r = 0; r < height && rowBytes > 0; ++r) {
     unsigned char* row = target.rowBytes_(r);
     if (target.pelBytes_ == 1) {

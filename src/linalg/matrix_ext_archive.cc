@@ -43,7 +43,7 @@ xcArchive& operator||(xcArchive& ar, xcMatrixExt& m) {
     throw xcArchive::BadData("xcMatrixExt: " + std::to_string(data.size()) + " elements for a " +
                              std::to_string(rows) + " x " + std::to_string(cols) + " matrix");
   xcMatrixExt loaded(rows, cols);
-  for (std::int32_t r = 0; r < rows; ++r)
+  for (std::int32_t r = 0; cols > 0 && r < rows; ++r)
     std::copy_n(data.begin() + std::ptrdiff_t(r) * cols, cols, loaded.pointToRow(r));
   m = std::move(loaded);
   return ar;

@@ -51,8 +51,10 @@ xcPair<std::int32_t> smallestPosition(const std::vector<xcPair<std::int32_t>>& p
   return xcPair<std::int32_t>(x, y);
 }
 
-// Mean squared distance, in pattern pels, between each mapped pel and its data point taken back through
-// the pose. No square root: this is the quantity callers of grid mode have always compared.
+// Mean squared distance, in pattern pels, between each mapped pel and its data point taken back into the
+// pattern's image frame. No square root: this is the quantity callers of grid mode compare. The data are
+// taken back through the image-to-data fit, not the client-to-data pose, so that the residual is in pels
+// whatever the pattern's client-from-image transform (with an identity transform the two agree).
 double meanSquaredResidual(const xcPelBuffer<std::int32_t>& map, const xcXform<2>& imageToData,
                            const std::vector<xcVector<2>>& points) {
   const xcXform<2> dataToImage = imageToData.inverse();
@@ -89,6 +91,17 @@ void orderResults(std::vector<xcPointMatcherResult>& results) {
 }
 
 }  // namespace
+
+xcPointMatcherResult xcPointMatcher::gridResult_(const xcXform<2>& pose, const xcPelBuffer<std::int32_t>& map,
+                                                 std::int32_t distinctPels, double fitError) const {
+  xcPointMatcherResult r;
+  r.runMode_ = xcPointMatcherDefs::ePointToGrid;
+  r.setModelToDataXform_(pose);
+  r.gridToDataMap_ = map;
+  r.setCoverage_(static_cast<double>(distinctPels) / patternPelCount_);
+  r.setFitError_(fitError);
+  return r;
+}
 
 void xcPointMatcher::runPtToGrid_(const std::vector<xcVector<2>>& dataPoints,
                                   const xcPointMatcherRunParams& params,
@@ -127,14 +140,7 @@ void xcPointMatcher::pointToPointMatching_(const std::vector<xcVector<2>>& point
       if (!insidePattern(pattern, col, row)) continue;
       pairs.add(pattern.offset().x() + col, pattern.offset().y() + row, m, points[static_cast<std::size_t>(m)]);
     }
-    const xcXform<2> pose = pairs.fit();
-    results.getResults_().emplace_back();
-    xcPointMatcherResult& r = results.getResults_().back();
-    r.runMode_ = xcPointMatcherDefs::ePointToGrid;
-    r.setModelToDataXform_(pose);
-    r.gridToDataMap_ = pairs.map();
-    r.setCoverage_(static_cast<double>(pairs.distinctPels()) / patternPelCount_);
-    r.setFitError_(nested.fitError());
+    results.getResults_().push_back(gridResult_(pairs.fit(), pairs.map(), pairs.distinctPels(), nested.fitError()));
   }
 }
 
@@ -178,14 +184,9 @@ void xcPointMatcher::pointToGridMatching_(const std::vector<xcVector<2>>& points
       if (pattern.get(px, py) == 0) continue;
       pairs.add(px, py, static_cast<std::int32_t>(k), points[k]);
     }
-    const xcXform<2> pose = pairs.fit() * imageFromClient;
-    results.getResults_().emplace_back();
-    xcPointMatcherResult& r = results.getResults_().back();
-    r.runMode_ = xcPointMatcherDefs::ePointToGrid;
-    r.setModelToDataXform_(pose);
-    r.gridToDataMap_ = pairs.map();
-    r.setCoverage_(static_cast<double>(pairs.distinctPels()) / patternPelCount_);
-    r.setFitError_(meanSquaredResidual(pairs.map(), pose, points));
+    const xcXform<2> imageToData = pairs.fit();
+    results.getResults_().push_back(gridResult_(imageToData * imageFromClient, pairs.map(), pairs.distinctPels(),
+                                                meanSquaredResidual(pairs.map(), imageToData, points)));
   }
   orderResults(results.getResults_());
 }

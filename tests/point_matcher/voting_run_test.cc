@@ -59,7 +59,7 @@ xcPointMatcher votingTool(const Points& model) {
 
 struct RangeCase {
   const char* name;
-  voting_test::SceneSpec spec;
+  voting_test::SceneRecipe recipe;
   xcPointMatcherRunParams params;
 };
 
@@ -75,8 +75,8 @@ xcPointMatcherRunParams withScale(double lo, double hi) {
   return p;
 }
 
-voting_test::SceneSpec spec(double maxDegrees, double minScale, double maxScale) {
-  voting_test::SceneSpec s;
+voting_test::SceneRecipe recipe(double maxDegrees, double minScale, double maxScale) {
+  voting_test::SceneRecipe s;
   s.maxDegrees = maxDegrees;
   s.minScale = minScale;
   s.maxScale = maxScale;
@@ -109,7 +109,7 @@ TEST_P(VotingRunScenes, FindsTheInstanceInNearlyEverySeededScene) {
   const RangeCase& c = GetParam();
   int successes = 0;
   for (int seed = 1; seed <= kSeeds; ++seed) {
-    const voting_test::Scene scene = voting_test::makeScene(c.spec, static_cast<std::uint32_t>(seed));
+    const voting_test::Scene scene = voting_test::makeScene(c.recipe, static_cast<std::uint32_t>(seed));
     const xcPointMatcher tool = votingTool(scene.model);
     xcPointMatcherResultSet results;
     tool.run(scene.data, c.params, results);
@@ -125,10 +125,10 @@ TEST_P(VotingRunScenes, FindsTheInstanceInNearlyEverySeededScene) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, VotingRunScenes,
-    ::testing::Values(RangeCase{"default", spec(14.0, 1.0, 1.0), xcPointMatcherRunParams()},
-                      RangeCase{"fullRotation", spec(180.0, 1.0, 1.0),
+    ::testing::Values(RangeCase{"default", recipe(14.0, 1.0, 1.0), xcPointMatcherRunParams()},
+                      RangeCase{"fullRotation", recipe(180.0, 1.0, 1.0),
                                 withRotation(xcAngleRange::FullRange())},
-                      RangeCase{"scale10", spec(14.0, 0.9, 1.1), withScale(-0.1, 0.1)}),
+                      RangeCase{"scale10", recipe(14.0, 0.9, 1.1), withScale(-0.1, 0.1)}),
     [](const ::testing::TestParamInfo<RangeCase>& info) { return std::string(info.param.name); });
 
 // ---- Feasibility, filters and order ----------------------------------------------------------------------
@@ -368,7 +368,7 @@ TEST(VotingRun, SmallPointSetsKeepAThousandCandidates) {
 // ---- More than 65535 data points ------------------------------------------------------------------------
 
 TEST(VotingRun, MatchesAnInstanceAmongSeventyThousandDataPoints) {
-  voting_test::SceneSpec s;
+  voting_test::SceneRecipe s;
   s.minModelPoints = s.maxModelPoints = 30;
   s.outlierRatio = 0.0;
   const voting_test::Scene scene = voting_test::makeScene(s, 11);
@@ -413,7 +413,7 @@ struct SlowScene {
 };
 
 SlowScene slowScene() {
-  voting_test::SceneSpec s;
+  voting_test::SceneRecipe s;
   s.minModelPoints = s.maxModelPoints = 100;
   s.outlierRatio = 19.0;
   s.outlierSpread = 3.0;

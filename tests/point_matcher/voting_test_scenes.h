@@ -23,7 +23,7 @@ inline xcXform<2> similarity(double degrees, double scale, double tx, double ty)
   return xcXform<2>(xcMatrix<2>(angle, angle, scale, scale), xcVector<2>(tx, ty));
 }
 
-struct SceneSpec {
+struct SceneRecipe {
   int minModelPoints = 20;
   int maxModelPoints = 80;
   double extent = 100.0;          // the model is drawn in [0, extent]^2
@@ -59,13 +59,13 @@ inline Points spacedPoints(std::mt19937& rng, int n, double extent, double minSp
   return points;
 }
 
-inline Scene makeScene(const SceneSpec& spec, std::uint32_t seed) {
+inline Scene makeScene(const SceneRecipe& recipe, std::uint32_t seed) {
   std::mt19937 rng(seed);
   Scene scene;
-  const int n = std::uniform_int_distribution<int>(spec.minModelPoints, spec.maxModelPoints)(rng);
-  scene.model = spacedPoints(rng, n, spec.extent, spec.minSpacing);
-  const double degrees = std::uniform_real_distribution<double>(-spec.maxDegrees, spec.maxDegrees)(rng);
-  const double scale = std::uniform_real_distribution<double>(spec.minScale, spec.maxScale)(rng);
+  const int n = std::uniform_int_distribution<int>(recipe.minModelPoints, recipe.maxModelPoints)(rng);
+  scene.model = spacedPoints(rng, n, recipe.extent, recipe.minSpacing);
+  const double degrees = std::uniform_real_distribution<double>(-recipe.maxDegrees, recipe.maxDegrees)(rng);
+  const double scale = std::uniform_real_distribution<double>(recipe.minScale, recipe.maxScale)(rng);
   const double tx = std::uniform_real_distribution<double>(-50.0, 50.0)(rng);
   const double ty = std::uniform_real_distribution<double>(-50.0, 50.0)(rng);
   scene.truth = similarity(degrees, scale, tx, ty);
@@ -75,26 +75,26 @@ inline Scene makeScene(const SceneSpec& spec, std::uint32_t seed) {
   std::vector<int> order(static_cast<std::size_t>(n));
   std::iota(order.begin(), order.end(), 0);
   std::shuffle(order.begin(), order.end(), rng);
-  const int missing = static_cast<int>(std::lround(spec.missingFraction * n));
-  std::normal_distribution<double> noise(0.0, spec.noise);
+  const int missing = static_cast<int>(std::lround(recipe.missingFraction * n));
+  std::normal_distribution<double> noise(0.0, recipe.noise);
 
   // Data entries carry their model index (-1 for clutter) until they are shuffled.
   std::vector<std::pair<xcVector<2>, int>> entries;
-  if (spec.includeModel) {
+  if (recipe.includeModel) {
     for (int k = missing; k < n; ++k) {
       const int i = order[static_cast<std::size_t>(k)];
       entries.push_back(
           {truePositions[static_cast<std::size_t>(i)] + xcVector<2>(noise(rng), noise(rng)), i});
     }
   }
-  const xcVector<2> centre = scene.truth * xcVector<2>(spec.extent / 2, spec.extent / 2);
-  const double half = spec.outlierSpread * spec.extent * scale / 2;
+  const xcVector<2> centre = scene.truth * xcVector<2>(recipe.extent / 2, recipe.extent / 2);
+  const double half = recipe.outlierSpread * recipe.extent * scale / 2;
   std::uniform_real_distribution<double> clutter(-half, half);
-  const int outliers = static_cast<int>(std::lround(spec.outlierRatio * n));
-  while (static_cast<int>(entries.size()) < outliers + (spec.includeModel ? n - missing : 0)) {
+  const int outliers = static_cast<int>(std::lround(recipe.outlierRatio * n));
+  while (static_cast<int>(entries.size()) < outliers + (recipe.includeModel ? n - missing : 0)) {
     const xcVector<2> p = centre + xcVector<2>(clutter(rng), clutter(rng));
     const bool clear = std::all_of(truePositions.begin(), truePositions.end(), [&](const xcVector<2>& q) {
-      return (p - q).len() >= spec.outlierClearance;
+      return (p - q).len() >= recipe.outlierClearance;
     });
     if (clear) entries.push_back({p, -1});
   }

@@ -1,0 +1,53 @@
+// Loads every archived class of the library from arbitrary bytes. The first byte picks the class; the
+// rest is the record. A load may only end normally or by an xcException; what loaded must store again.
+#include <cstddef>
+#include <cstdint>
+#include <sstream>
+#include <string>
+
+#include <ptmatch/ptmatch.h>
+
+namespace {
+
+// Loads a T from `bytes`, then stores what it got, which must not fail.
+template <class T>
+void loadAndStore(const std::string& bytes) {
+  T object;
+  try {
+    std::istringstream in(bytes);
+    xcArchive loader(in);
+    loader || object;
+  } catch (const xcException&) {
+    return;
+  }
+  std::ostringstream out;
+  xcArchive storer(out);
+  storer || object;
+}
+
+using Loader = void (*)(const std::string&);
+
+constexpr Loader kLoaders[] = {
+    loadAndStore<xcPointMatcher>,
+    loadAndStore<xcPointMatcherRunParams>,
+    loadAndStore<xcPointMatcherResultSet>,
+    loadAndStore<xc_PointToGridCorresponder>,
+    loadAndStore<xc_PointToGridCorresponderTrainParams>,
+    loadAndStore<xc_PointToGridCorresponderRunParams>,
+    loadAndStore<xc_PointToGridCorresponderResultSet>,
+    loadAndStore<xcPtToGridMapRunParams>,
+    loadAndStore<xcPtToGridMapResult>,
+    loadAndStore<xc2PtMatchTm>,
+    loadAndStore<xc2PTm>,
+    loadAndStore<xc3PtMatchTm>,
+    loadAndStore<xcPsuedoInverse>,
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size == 0) return 0;
+  const std::size_t which = data[0] % (sizeof kLoaders / sizeof kLoaders[0]);
+  kLoaders[which](std::string(reinterpret_cast<const char*>(data) + 1, size - 1));
+  return 0;
+}

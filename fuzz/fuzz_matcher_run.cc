@@ -1,0 +1,76 @@
+// Runs small trained point matchers of every search on fuzzed data points and run parameters. Parameters
+// go through the validating setters; an input a setter refuses is skipped. A run may only end normally or
+// by an xcException.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "fuzz_tools.h"
+
+namespace {
+
+using ptmatch_fuzz::FuzzInput;
+
+// Data sets stay small so that one input runs in milliseconds; the searches' cost grows fast with them.
+constexpr std::size_t kMaxDataPoints = 64;
+
+const xcPointMatcher& toolOf(std::uint8_t kind) {
+  static const xcPointMatcher tools[] = {ptmatch_fuzz::trainedTool(ptmatch_fuzz::kExhaustive),
+                                         ptmatch_fuzz::trainedTool(ptmatch_fuzz::kVoting),
+                                         ptmatch_fuzz::trainedTool(ptmatch_fuzz::kDensePattern),
+                                         ptmatch_fuzz::trainedTool(ptmatch_fuzz::kSparsePattern)};
+  return tools[kind % ptmatch_fuzz::kNumKinds];
+}
+
+xcRange rangeFrom(FuzzInput& in, double step) {
+  const double start = in.number(step);
+  return xcRange(start, start + in.number(step));
+}
+
+// Throws xcPointMatcherDefs::BadParams where a setter refuses a value.
+xcPointMatcherRunParams paramsFrom(FuzzInput& in) {
+  xcPointMatcherRunParams params;
+  params.minCoverage(in.byte() / 255.0);
+  const double degree = 3.14159265358979323846 / 180.0;
+  params.startPose(xcXform<2>(xcMatrix<2>(xcRadian(in.number(degree)), xcRadian(in.number(degree)),
+                                          1.0 + in.number(1.0 / 256), 1.0 + in.number(1.0 / 256)),
+                              xcVector<2>(in.number(0.5), in.number(0.5))));
+  if (in.flag()) params.xTranslationUncertainty(rangeFrom(in, 0.5));
+  if (in.flag()) params.yTranslationUncertainty(rangeFrom(in, 0.5));
+  if (in.flag()) {
+    const double start = in.number(degree);
+    params.rotationUncertainty(xcAngleRange(xcRadian(start), xcRadian(start + in.number(degree)), in.flag()));
+  }
+  if (in.flag()) params.scaleUncertainty(rangeFrom(in, 1.0 / 256));
+  params.autoGridSize(in.flag());
+  if (!params.autoGridSize()) params.gridSize(in.number(1.0 / 16));
+  params.autoCaptureRange(in.flag());
+  if (!params.autoCaptureRange()) params.captureRange(in.number(1.0 / 16));
+  params.maxNumResults(1 + in.byte() % 8);
+  return params;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  FuzzInput in(data, size);
+  const xcPointMatcher& tool = toolOf(in.byte());
+  xcPointMatcherRunParams params;
+  try {
+    params = paramsFrom(in);
+  } catch (const xcException&) {  // a refused setter, or an angle range of NaN
+    return 0;
+  }
+  std::vector<xcVector<2>> points;
+  while (in.remaining() > 0 && points.size() < kMaxDataPoints) {
+    const double x = in.number(0.25);
+    points.emplace_back(x, in.number(0.25));
+  }
+  xcPointMatcherResultSet results;
+  try {
+    tool.run(points, params, results);
+  } catch (const xcException&) {
+  }
+  return 0;
+}

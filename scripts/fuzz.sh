@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang++, library and targets under AddressSanitizer and
+# UndefinedBehaviorSanitizer) and runs each for a while, starting from the seed corpus in fuzz/corpus.
+# Any crash, sanitizer report, leak, timeout or memory blow-up fails the script; libFuzzer leaves the
+# input that caused it in <build dir>/artifacts.
+#
+#   bash scripts/fuzz.sh [seconds per target, default 30]
+#
+# Environment: PTMATCH_FUZZ_BUILD_DIR (default build/fuzz), PTMATCH_FUZZ_JOBS (build jobs, default 2).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+seconds="${1:-30}"
+build_dir="${PTMATCH_FUZZ_BUILD_DIR:-build/fuzz}"
+jobs="${PTMATCH_FUZZ_JOBS:-2}"
+targets=(fuzz_archive_load fuzz_matcher_run fuzz_pt_to_grid_map)
+
+command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is needed (libFuzzer)" >&2; exit 1; }
+
+cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+  -DPTMATCH_SANITIZE=ON -DPTMATCH_BUILD_FUZZERS=ON \
+  -DPTMATCH_BUILD_TESTS=OFF -DPTMATCH_BUILD_EXAMPLES=OFF -DPTMATCH_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build "$build_dir" -j "$jobs" --target "${targets[@]}"
+
+mkdir -p "$build_dir/artifacts"
+status=0
+for target in "${targets[@]}"; do
+  corpus_name="${target#fuzz_}"
+  # New inputs go to a scratch corpus in the build tree; the checked-in seeds stay as they are.
+  work_corpus="$build_dir/corpus/$corpus_name"
+  mkdir -p "$work_corpus"
+  echo "== $target for ${seconds}s"
+  if ! "$build_dir/fuzz/$target" "$work_corpus" "fuzz/corpus/$corpus_name" \
+      -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
+      -artifact_prefix="$build_dir/artifacts/$target-" -print_final_stats=1 2>"$build_dir/$target.log"; then
+    echo "fuzz.sh: $target found a problem; see $build_dir/$target.log and $build_dir/artifacts" >&2
+    tail -n 40 "$build_dir/$target.log" >&2
+    status=1
+  fi
+  grep -E 'stat::number_of_executed_units' "$build_dir/$target.log" || true
+done
+exit "$status"

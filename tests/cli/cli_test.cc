@@ -1,0 +1,254 @@
+// Runs the ptmatch executable on the fixture files in data/ and checks its output, its exit status and the
+// files it writes. scene.csv holds model.csv rotated by 30 degrees and shifted by (100, 50), without model
+// point 8 (weight 1 of 11) and with 5 clutter points; grid.csv a 5 x 4 grid of step 12 with one gap and one
+// stray point.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// The fixtures are exact, so the pose comes back to rounding of the printed 6-digit coordinates.
+constexpr double kPoseTol = 1e-4;
+constexpr double kSceneCoverage = 10.0 / 11.0;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A file of the running test's own, so that tests run in parallel never share one.
+std::string outPath(const std::string& name) {
+  std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  std::replace(test.begin(), test.end(), '/', '_');
+  return std::string(CLI_OUT_DIR) + "/" + test + "_" + name;
+}
+
+// Runs ptmatch with `args` in the data directory, capturing stdout and stderr.
+Outcome ptmatch(const std::string& args) {
+  const std::string errFile = outPath("stderr.txt");
+  const std::string cmd =
+      std::string("cd '") + CLI_DATA_DIR + "' && '" + PTMATCH_EXE + "' " + args + " 2>'" + errFile + "'";
+  Outcome o;
+  FILE* pipe = popen(cmd.c_str(), "r");
+  if (!pipe) return o;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) o.out.append(buf, n);
+  const int raw = pclose(pipe);
+  o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  o.err = readFile(errFile);
+  return o;
+}
+
+void expectScenePose(const nlohmann::json& result) {
+  EXPECT_NEAR(result["pose"]["rotation_deg"].get<double>(), 30.0, kPoseTol);
+  EXPECT_NEAR(result["pose"]["scale"].get<double>(), 1.0, kPoseTol);
+  EXPECT_NEAR(result["pose"]["translation"][0].get<double>(), 100.0, kPoseTol);
+  EXPECT_NEAR(result["pose"]["translation"][1].get<double>(), 50.0, kPoseTol);
+  EXPECT_NEAR(result["pose"]["matrix"][1][0].get<double>(), 0.5, kPoseTol);
+  EXPECT_NEAR(result["coverage"].get<double>(), kSceneCoverage, 1e-9);
+  EXPECT_NEAR(result["fit_error"].get<double>(), 0.0, kPoseTol);
+  // Every model point but the missing one (index 8) is paired, each with a different data point.
+  std::vector<int> models, datas;
+  for (const auto& pair : result["correspondences"]) {
+    models.push_back(pair[0].get<int>());
+    datas.push_back(pair[1].get<int>());
+  }
+  EXPECT_EQ(models, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 9}));
+  std::sort(datas.begin(), datas.end());
+  EXPECT_EQ(std::unique(datas.begin(), datas.end()), datas.end());
+}
+
+TEST(PtmatchCli, MatchPrintsThePoseAndCoverageAsATable) {
+  const Outcome o = ptmatch("match -m model.csv scene.csv --rotation 40");
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.err, "");
+  EXPECT_NE(o.out.find("0.9091     0.0000       30.0000   1.00000    100.0000     50.0000        9"),
+            std::string::npos)
+      << o.out;
+}
+
+TEST(PtmatchCli, StoredToolRunsOnCsvAndJsonDataAlike) {
+  const std::string tool = outPath("tool.ptm");
+  const Outcome trained = ptmatch("train -m model.csv -o '" + tool + "'");
+  ASSERT_EQ(trained.status, 0) << trained.err;
+  const Outcome o = ptmatch("run '" + tool + "' scene.csv scene.json --rotation 20,40 --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json doc = nlohmann::json::parse(o.out);
+  ASSERT_EQ(doc["runs"].size(), 2u);
+  for (const auto& run : doc["runs"]) {
+    EXPECT_EQ(run["data_points"].get<int>(), 14);
+    ASSERT_EQ(run["results"].size(), 1u);
+    expectScenePose(run["results"][0]);
+  }
+}
+
+TEST(PtmatchCli, EveryRunParameterIsAcceptedAndHonoured) {
+  const Outcome o = ptmatch(
+      "match -m model.csv scene.csv --json --min-coverage 0.8 --start-pose 0.866025,-0.5,0.5,0.866025,100,50 "
+      "--rotation 2 --scale 0.95,1.05 --x-range -1,1 --y-range -1,1 --grid-size 3 --capture-range 2 "
+      "--max-results 2 --time-limit 10");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json doc = nlohmann::json::parse(o.out);
+  ASSERT_GE(doc["runs"][0]["results"].size(), 1u);
+  expectScenePose(doc["runs"][0]["results"][0]);
+}
+
+TEST(PtmatchCli, ExhaustiveModeFindsASmallModel) {
+  const Outcome o = ptmatch("match -m model4.csv scene.csv --mode exhaustive --rotation 40 --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json result = nlohmann::json::parse(o.out)["runs"][0]["results"][0];
+  EXPECT_EQ(result["mode"], "exhaustive");
+  EXPECT_NEAR(result["coverage"].get<double>(), 1.0, 1e-9);
+  EXPECT_NEAR(result["pose"]["rotation_deg"].get<double>(), 30.0, kPoseTol);
+}
+
+TEST(PtmatchCli, TimeLimitStopsALongSearchWithAnError) {
+  // The exhaustive search over all pairings of ten model points takes seconds on this scene.
+  const Outcome o = ptmatch("match -m model.csv scene.csv --mode exhaustive --rotation 40 --time-limit 0.2");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(o.err, "ptmatch: error: scene.csv: stopped by the time limit of 0.2 s\n");
+}
+
+TEST(PtmatchCli, APoseOutsideTheAllowedRangeMeansNothingFound) {
+  // The true rotation is 30 degrees, well outside +-5.
+  const Outcome o = ptmatch("match -m model.csv scene.csv --rotation 5");
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.out.find("no pose found"), std::string::npos);
+}
+
+TEST(PtmatchCli, PatternTrainedToolFindsTheGrid) {
+  const Outcome o = ptmatch("match -p pattern.pgm --pel-size 12 --scale 0.9,1.1 grid.csv --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json result = nlohmann::json::parse(o.out)["runs"][0]["results"][0];
+  EXPECT_EQ(result["mode"], "point-to-grid");
+  EXPECT_NEAR(result["coverage"].get<double>(), 19.0 / 28.0, 1e-9);
+  EXPECT_NEAR(result["pose"]["rotation_deg"].get<double>(), 0.05 * 180 / 3.14159265358979, 1e-3);
+  EXPECT_EQ(result["correspondences"].size(), 19u);
+}
+
+TEST(PtmatchCli, GridIndexesNeighboursOneStepApartAndLeavesTheStrayPoint) {
+  const Outcome o = ptmatch("grid grid.csv --xv 12,0 --yv 0,12 --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json doc = nlohmann::json::parse(o.out);
+  EXPECT_EQ(doc["mapped"].get<int>(), 19);
+  const auto& idx = doc["indices"];
+  ASSERT_EQ(idx.size(), 20u);
+  EXPECT_TRUE(idx[19].is_null());
+  EXPECT_EQ(idx[1][0].get<int>() - idx[0][0].get<int>(), 1);  // next in the row
+  EXPECT_EQ(idx[5][1].get<int>() - idx[0][1].get<int>(), 1);  // next row
+  EXPECT_NEAR(doc["grid_to_point"]["scale"].get<double>(), 12.0, 1e-3);
+}
+
+TEST(PtmatchCli, DemoRecoversItsOwnPose) {
+  const Outcome o = ptmatch("demo --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json doc = nlohmann::json::parse(o.out);
+  const auto& pose = doc["results"][0]["pose"];
+  // The demo's jitter is 0.25 pel on a model about 90 pels across.
+  EXPECT_NEAR(pose["rotation_deg"].get<double>(), doc["truth"]["rotation_deg"].get<double>(), 0.5);
+  EXPECT_NEAR(pose["scale"].get<double>(), doc["truth"]["scale"].get<double>(), 0.01);
+  EXPECT_NEAR(pose["translation"][0].get<double>(), doc["truth"]["translation"][0].get<double>(), 1.0);
+}
+
+// A minimal well-formedness check: every tag is closed in order and nothing is left open.
+bool tagsBalance(const std::string& xml) {
+  std::vector<std::string> open;
+  for (std::size_t at = xml.find('<'); at != std::string::npos; at = xml.find('<', at + 1)) {
+    const std::size_t end = xml.find('>', at);
+    if (end == std::string::npos) return false;
+    const std::string tag = xml.substr(at + 1, end - at - 1);
+    if (tag.empty() || tag[0] == '?' || tag.back() == '/') continue;
+    const std::string name = tag.substr(tag[0] == '/' ? 1 : 0, tag.find_first_of(" />", 1) - (tag[0] == '/'));
+    if (tag[0] != '/') {
+      open.push_back(name);
+    } else if (open.empty() || open.back() != name) {
+      return false;
+    } else {
+      open.pop_back();
+    }
+  }
+  return open.empty();
+}
+
+std::size_t countOf(const std::string& text, const std::string& what) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST(PtmatchCli, SvgIsWellFormedWithOneMarkerPerPoint) {
+  const std::string svg = outPath("match.svg");
+  const Outcome o = ptmatch("match -m model.csv scene.csv --rotation 40 --svg '" + svg + "'");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const std::string text = readFile(svg);
+  EXPECT_EQ(text.rfind("<?xml", 0), 0u);
+  EXPECT_TRUE(tagsBalance(text));
+  EXPECT_EQ(countOf(text, "class=\"data\""), 14u);
+  EXPECT_EQ(countOf(text, "class=\"model\""), 10u);
+  EXPECT_EQ(countOf(text, "class=\"pair\""), 9u);
+}
+
+struct BadCase {
+  const char* args;
+  const char* message;  // part of the one error line
+};
+
+class PtmatchCliErrors : public ::testing::TestWithParam<BadCase> {};
+
+TEST_P(PtmatchCliErrors, FailWithOneLineNamingTheProblem) {
+  const Outcome o = ptmatch(GetParam().args);
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  EXPECT_EQ(o.err.rfind("ptmatch: error: ", 0), 0u) << o.err;
+  EXPECT_NE(o.err.find(GetParam().message), std::string::npos) << o.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadInput, PtmatchCliErrors,
+    ::testing::Values(BadCase{"match -m bad_number.csv scene.csv", "bad_number.csv:3:"},
+                      BadCase{"match -m bad_fields.csv scene.csv",
+                              "bad_fields.csv:2: expected 2 or 3 fields"},
+                      BadCase{"match -m bad.json scene.csv", "bad.json: bad JSON"},
+                      BadCase{"match -m too_few.csv scene.csv", "too_few.csv: training needs at least 3"},
+                      BadCase{"match -m model.csv missing.csv", "missing.csv: cannot open"},
+                      BadCase{"run bad_tool.ptm scene.csv", "bad_tool.ptm: not a stored tool"},
+                      BadCase{"run model.csv scene.csv", "model.csv: not a stored tool"},
+                      BadCase{"match -p bad_number.csv scene.csv", "bad_number.csv: not a PGM"},
+                      BadCase{"match -m model.csv scene.csv --bogus", "--bogus"},
+                      BadCase{"match -m model.csv scene.csv --min-coverage 2", "--min-coverage"},
+                      BadCase{"match -m model.csv scene.csv --x-range 5", "--x-range"},
+                      BadCase{"match -m model.csv scene.csv --scale 0.05,1", "--scale"},
+                      BadCase{"match -m model.csv scene.csv --start-pose 1,2,3", "--start-pose"},
+                      BadCase{"match -m model.csv scene.csv --grid-size -1", "--grid-size"},
+                      BadCase{"match -m model.csv scene.csv --max-results 0", "--max-results"},
+                      BadCase{"match -m model.csv scene.csv --time-limit -1", "--time-limit"},
+                      BadCase{"match -m model.csv scene.csv --mode fast", "--mode"},
+                      BadCase{"match -m model.csv -p pattern.pgm scene.csv", "excludes"},
+                      BadCase{"grid grid.csv --xv 12 --yv 0,12", "--xv"}));
+
+TEST(PtmatchCli, HelpOfEverySubcommandSucceeds) {
+  for (const char* sub : {"train", "run", "match", "grid", "demo"}) {
+    const Outcome o = ptmatch(std::string(sub) + " --help");
+    EXPECT_EQ(o.status, 0) << sub;
+    EXPECT_NE(o.out.find("Usage:"), std::string::npos) << sub;
+  }
+}
+
+}  // namespace

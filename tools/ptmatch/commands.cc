@@ -1,0 +1,218 @@
+// The subcommands of the ptmatch tool: train, run, match, grid and demo.
+#include "commands.h"
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <random>
+
+#include "io.h"
+#include "report.h"
+
+namespace ptmatch_cli {
+namespace {
+
+constexpr double kRadPerDeg = xcPi / 180.0;
+
+// The library's messages are wide text that usually ends in a newline; one line is what we print.
+std::string oneLine(const std::string& text) {
+  std::string line = text;
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  for (char& c : line) {
+    if (c == '\n') c = ' ';
+  }
+  return line.empty() ? "refused" : line;
+}
+
+// Applies one run parameter; the library validates it, and a refusal names the option it came from.
+template <class F>
+void applyParam(const std::string& option, F apply) {
+  try {
+    apply();
+  } catch (const xcException& e) {
+    throw CliError(option + ": " + oneLine(e.what()));
+  }
+}
+
+xcRange parseRange(const std::string& text, const std::string& option) {
+  if (text == "full") return xcRange::FullRange();
+  const std::vector<double> v = parseNumbers(text, option);
+  if (v.size() != 2) throw CliError(option + ": expected MIN,MAX or \"full\"");
+  return xcRange(v[0], v[1]);
+}
+
+xcXform<2> parseStartPose(const std::string& text) {
+  const std::vector<double> v = parseNumbers(text, "--start-pose");
+  if (v.size() == 4) {
+    const xcRadian angle(v[0] * kRadPerDeg);
+    return xcXform<2>(xcMatrix<2>(angle, angle, v[1], v[1]), xcVector<2>(v[2], v[3]));
+  }
+  if (v.size() == 6) return xcXform<2>(xcMatrix<2>(v[0], v[1], v[2], v[3]), xcVector<2>(v[4], v[5]));
+  throw CliError("--start-pose: expected ANGLE_DEG,SCALE,TX,TY or M00,M01,M10,M11,TX,TY");
+}
+
+xcAngleRange parseRotation(const std::string& text) {
+  if (text == "full") return xcAngleRange::FullRange();
+  const std::vector<double> v = parseNumbers(text, "--rotation");
+  if (v.size() == 1 && v[0] >= 180) return xcAngleRange::FullRange();
+  if (v.size() == 1) return xcAngleRange(xcRadian(-v[0] * kRadPerDeg), xcRadian(v[0] * kRadPerDeg), false);
+  if (v.size() == 2) {
+    if (v[1] - v[0] >= 360) return xcAngleRange::FullRange();
+    return xcAngleRange(xcRadian(v[0] * kRadPerDeg), xcRadian(v[1] * kRadPerDeg), false);
+  }
+  throw CliError("--rotation: expected DEG (for -DEG..DEG), MIN_DEG,MAX_DEG or \"full\"");
+}
+
+// A grid size or capture range: a number, or "auto" to let the search choose.
+void parseAutoValue(const std::string& text, const std::string& option, bool& isAuto, double& value) {
+  isAuto = text == "auto";
+  if (isAuto) return;
+  const std::vector<double> v = parseNumbers(text, option);
+  if (v.size() != 1) throw CliError(option + ": expected a number or \"auto\"");
+  value = v[0];
+}
+
+xcPointMatcherRunParams buildParams(const RunOptions& o) {
+  xcPointMatcherRunParams p;
+  applyParam("--min-coverage", [&] { p.minCoverage(o.minCoverage); });
+  if (!o.startPose.empty()) p.startPose(parseStartPose(o.startPose));
+  if (!o.xRange.empty())
+    applyParam("--x-range", [&] { p.xTranslationUncertainty(parseRange(o.xRange, "--x-range")); });
+  if (!o.yRange.empty())
+    applyParam("--y-range", [&] { p.yTranslationUncertainty(parseRange(o.yRange, "--y-range")); });
+  if (!o.rotation.empty())
+    applyParam("--rotation", [&] { p.rotationUncertainty(parseRotation(o.rotation)); });
+  if (!o.scale.empty()) {
+    // Users think in scale factors; the library wants the change from 1.
+    const std::vector<double> v = parseNumbers(o.scale, "--scale");
+    if (v.size() != 1 && v.size() != 2) throw CliError("--scale: expected FACTOR or MIN,MAX scale factors");
+    const double lo = v.front() - 1, hi = v.back() - 1;
+    applyParam("--scale", [&] { p.scaleUncertainty(xcRange(lo, hi)); });
+  }
+  if (!o.gridSize.empty()) {
+    bool isAuto = true;
+    double v = 0;
+    parseAutoValue(o.gridSize, "--grid-size", isAuto, v);
+    // Switch auto off first, so that the setter checks the value against the rule that then applies.
+    p.autoGridSize(isAuto);
+    if (!isAuto && !(v > 0)) throw CliError("--grid-size: must be positive or \"auto\"");
+    if (!isAuto) applyParam("--grid-size", [&] { p.gridSize(v); });
+  }
+  if (!o.captureRange.empty()) {
+    bool isAuto = true;
+    double v = 0;
+    parseAutoValue(o.captureRange, "--capture-range", isAuto, v);
+    p.autoCaptureRange(isAuto);
+    if (!isAuto && !(v >= 0)) throw CliError("--capture-range: must be 0 or more, or \"auto\"");
+    if (!isAuto) applyParam("--capture-range", [&] { p.captureRange(v); });
+  }
+  applyParam("--max-results", [&] { p.maxNumResults(o.maxResults); });
+  return p;
+}
+
+xcPointMatcherDefs::Mode parseMode(const std::string& mode) {
+  if (mode == "auto") return xcPointMatcherDefs::eAutoDetect;
+  if (mode == "exhaustive") return xcPointMatcherDefs::eExhaustiveMode;
+  throw CliError("--mode: expected auto or exhaustive, got \"" + mode + "\"");
+}
+
+xcPointMatcher trainTool(const TrainOptions& o) {
+  if (o.model.empty() == o.pattern.empty()) throw CliError("give exactly one of --model and --pattern");
+  xcPointMatcher tool;
+  const std::string& source = o.model.empty() ? o.pattern : o.model;
+  const xcPointMatcherDefs::Mode mode = parseMode(o.mode);
+  PointList model;
+  xcPelBuffer<unsigned char> pattern;
+  if (o.model.empty()) {
+    pattern = readPgm(o.pattern);
+    if (!(o.pelSize > 0) || !std::isfinite(o.pelSize)) throw CliError("--pel-size: must be positive");
+    pattern.clientFromImageXform(xcXform<2>(xcMatrix<2>(o.pelSize, 0, 0, o.pelSize), xcVector<2>()));
+  } else {
+    model = readPoints(o.model);
+  }
+  try {
+    if (!o.pattern.empty()) {
+      tool.train(pattern);
+    } else if (model.weighted) {
+      tool.train(model.points, model.weights, mode);
+    } else {
+      tool.train(model.points, mode);
+    }
+  } catch (const xcPointMatcherDefs::InsufficientModelPoints&) {
+    throw CliError(source + ": training needs at least 3 model points");
+  } catch (const xcException& e) {
+    throw CliError(source + ": training refused: " + oneLine(e.what()));
+  }
+  return tool;
+}
+
+// Runs the tool on one data set under the time limit, turning a stop into a message naming the source.
+void runOne(const xcPointMatcher& tool, const xcPointMatcherRunParams& params, const RunOptions& o,
+            RunRecord& record) {
+  describeModel(tool, record);
+  std::unique_ptr<xcAttentionScope> limit;
+  if (o.timeLimit > 0) limit = std::make_unique<xcAttentionScope>(o.timeLimit);
+  try {
+    tool.run(record.data, params, record.results);
+  } catch (const xcStopRequested&) {
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", o.timeLimit);
+    throw CliError(record.source + ": stopped by the time limit of " + limit + " s");
+  } catch (const xcException& e) {
+    throw CliError(record.source + ": run failed: " + oneLine(e.what()));
+  }
+}
+
+int runTool(const xcPointMatcher& tool, const std::vector<std::string>& dataFiles, const RunOptions& o) {
+  if (o.timeLimit < 0 || std::isnan(o.timeLimit))
+    throw CliError("--time-limit: must be 0 (none) or positive");
+  if (!o.svg.empty() && dataFiles.size() != 1) throw CliError("--svg: draws one run; give one data file");
+  const xcPointMatcherRunParams params = buildParams(o);
+  int status = kFound;
+  nlohmann::ordered_json runs = nlohmann::ordered_json::array();
+  for (const std::string& file : dataFiles) {
+    try {
+      RunRecord record;
+      record.source = file;
+      record.data = readPoints(file).points;
+      runOne(tool, params, o, record);
+      if (record.results.results().empty() && status == kFound) status = kNothingFound;
+      if (o.json) {
+        runs.push_back(runJson(record));
+      } else {
+        printTable(std::cout, record);
+      }
+      if (!o.svg.empty()) writeSvg(o.svg, record);
+    } catch (const CliError& e) {
+      reportError(e.what());
+      status = kError;
+    }
+  }
+  if (o.json) std::cout << nlohmann::ordered_json{{"runs", runs}}.dump(2) << '\n';
+  return status;
+}
+
+}  // namespace
+
+void reportError(const std::string& message) { std::cerr << "ptmatch: error: " << oneLine(message) << '\n'; }
+
+int trainCommand(const TrainOptions& train, const std::string& output) {
+  xcPointMatcher tool = trainTool(train);
+  saveTool(output, tool);
+  std::cout << "trained on " << (train.model.empty() ? train.pattern : train.model) << ", stored in "
+            << output << '\n';
+  return kFound;
+}
+
+int runCommand(const std::string& toolFile, const std::vector<std::string>& dataFiles,
+               const RunOptions& run) {
+  return runTool(loadTool(toolFile), dataFiles, run);
+}
+
+int matchCommand(const TrainOptions& train, const std::vector<std::string>& dataFiles,
+                 const RunOptions& run) {
+  return runTool(trainTool(train), dataFiles, run);
+}
+
+}  // namespace ptmatch_cli

@@ -1,0 +1,47 @@
+// The subcommands of the ptmatch tool. Each returns the process exit status: 0 when every run found a
+// pose, 1 when some run found none, 2 on an error (already reported on stderr as one line).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ptmatch_cli {
+
+// Exit statuses shared by every subcommand.
+constexpr int kFound = 0, kNothingFound = 1, kError = 2;
+
+// How to train: from a points file (--model) or a PGM grid pattern (--pattern).
+struct TrainOptions {
+  std::string model;
+  std::string pattern;
+  std::string mode = "auto";
+  double pelSize = 1;  // client units per pattern pel: the grid step the data is expected to show
+};
+
+// Run parameters as the user typed them; empty strings keep the library's defaults.
+struct RunOptions {
+  double minCoverage = 0.5;
+  std::string startPose, rotation, scale, xRange, yRange, gridSize, captureRange;
+  int maxResults = 1;
+  double timeLimit = 0;  // seconds; 0 means no limit
+  bool json = false;
+  std::string svg;
+};
+
+struct GridOptions {
+  std::string points, xv, yv;
+  bool staggered = false;
+  double snap = 0;
+  bool json = false;
+};
+
+int trainCommand(const TrainOptions& train, const std::string& output);
+int runCommand(const std::string& toolFile, const std::vector<std::string>& dataFiles, const RunOptions& run);
+int matchCommand(const TrainOptions& train, const std::vector<std::string>& dataFiles, const RunOptions& run);
+int gridCommand(const GridOptions& grid);
+int demoCommand(unsigned seed, const RunOptions& run);
+
+// Prints "ptmatch: error: <message>" as one line on stderr.
+void reportError(const std::string& message);
+
+}  // namespace ptmatch_cli

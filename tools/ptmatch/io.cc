@@ -1,0 +1,236 @@
+// Readers and writers of the ptmatch tool's files. Every failure becomes one CliError naming the file.
+#include "io.h"
+
+#include <cctype>
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
+
+namespace ptmatch_cli {
+namespace {
+
+std::string readWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw CliError(path + ": cannot open file");
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Splits a CSV line at any of the separators we accept, dropping empty fields so that "1, 2" and
+// "1  2" both give two fields.
+std::vector<std::string> splitFields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::string field;
+  for (char c : line) {
+    if (c == ',' || c == ';' || c == ' ' || c == '\t' || c == '\r') {
+      if (!field.empty()) fields.push_back(field);
+      field.clear();
+    } else {
+      field += c;
+    }
+  }
+  if (!field.empty()) fields.push_back(field);
+  return fields;
+}
+
+bool parseDouble(const std::string& text, double& value) {
+  std::size_t used = 0;
+  try {
+    value = std::stod(text, &used);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return used == text.size();
+}
+
+std::int32_t checkedWeight(double w, const std::string& where) {
+  if (!(std::fabs(w) <= 2147483647.0) || w != std::floor(w)) {
+    throw CliError(where + ": weight " + std::to_string(w) + " is not a 32-bit integer");
+  }
+  return static_cast<std::int32_t>(w);
+}
+
+void addPoint(PointList& list, double x, double y, const double* weight, const std::string& where) {
+  if (!std::isfinite(x) || !std::isfinite(y)) throw CliError(where + ": coordinate is not a finite number");
+  list.points.emplace_back(x, y);
+  list.weights.push_back(weight ? checkedWeight(*weight, where) : 1);
+  if (weight) list.weighted = true;
+}
+
+PointList readCsv(const std::string& path, const std::string& text) {
+  PointList list;
+  std::istringstream lines(text);
+  std::string line;
+  int lineNo = 0;
+  bool sawData = false;
+  while (std::getline(lines, line)) {
+    ++lineNo;
+    const std::vector<std::string> fields = splitFields(line);
+    if (fields.empty() || fields[0][0] == '#') continue;
+    const std::string where = path + ":" + std::to_string(lineNo);
+    std::vector<double> values(fields.size());
+    bool numeric = true;
+    for (std::size_t i = 0; i < fields.size(); ++i) numeric = numeric && parseDouble(fields[i], values[i]);
+    if (!numeric) {
+      // Only the first line that carries anything may be a header such as "x,y,weight".
+      if (!sawData && lineNo == 1) {
+        sawData = true;
+        continue;
+      }
+      throw CliError(where + ": expected numbers x,y[,weight], got \"" + line + "\"");
+    }
+    sawData = true;
+    if (values.size() < 2 || values.size() > 3) {
+      throw CliError(where + ": expected 2 or 3 fields (x,y[,weight]), got " + std::to_string(values.size()));
+    }
+    addPoint(list, values[0], values[1], values.size() == 3 ? &values[2] : nullptr, where);
+  }
+  return list;
+}
+
+void addJsonPoint(PointList& list, const nlohmann::json& p, const std::string& where) {
+  double x = 0, y = 0, w = 1;
+  bool hasWeight = false;
+  if (p.is_array() && (p.size() == 2 || p.size() == 3)) {
+    x = p.at(0).get<double>();
+    y = p.at(1).get<double>();
+    hasWeight = p.size() == 3;
+    if (hasWeight) w = p.at(2).get<double>();
+  } else if (p.is_object() && p.contains("x") && p.contains("y")) {
+    x = p.at("x").get<double>();
+    y = p.at("y").get<double>();
+    hasWeight = p.contains("weight");
+    if (hasWeight) w = p.at("weight").get<double>();
+  } else {
+    throw CliError(where + ": expected [x, y(, weight)] or {\"x\":..., \"y\":...}");
+  }
+  addPoint(list, x, y, hasWeight ? &w : nullptr, where);
+}
+
+PointList readJson(const std::string& path, const std::string& text) {
+  PointList list;
+  try {
+    nlohmann::json doc = nlohmann::json::parse(text);
+    if (doc.is_object() && doc.contains("points")) doc = doc.at("points");
+    if (!doc.is_array()) throw CliError(path + ": expected a JSON array of points or {\"points\": [...]}");
+    for (std::size_t i = 0; i < doc.size(); ++i) {
+      addJsonPoint(list, doc[i], path + ": point " + std::to_string(i));
+    }
+  } catch (const nlohmann::json::exception& e) {
+    throw CliError(path + ": bad JSON: " + e.what());
+  }
+  return list;
+}
+
+// Reads the next PGM header token, skipping whitespace and '#' comments.
+std::string pgmToken(std::istream& in) {
+  std::string token;
+  int c;
+  while ((c = in.get()) != EOF) {
+    if (c == '#') {
+      while ((c = in.get()) != EOF && c != '\n') {
+      }
+    } else if (std::isspace(c)) {
+      if (!token.empty()) return token;
+    } else {
+      token += static_cast<char>(c);
+    }
+  }
+  return token;
+}
+
+std::int32_t pgmNumber(std::istream& in, const std::string& path, const char* what, long max) {
+  const std::string token = pgmToken(in);
+  double value = 0;
+  if (!parseDouble(token, value) || value != std::floor(value) || value < 0 || value > max) {
+    throw CliError(path + ": bad PGM " + what + " \"" + token + "\"");
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+}  // namespace
+
+PointList readPoints(const std::string& path) {
+  const std::string text = readWhole(path);
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  PointList list = (first != std::string::npos && (text[first] == '[' || text[first] == '{'))
+                       ? readJson(path, text)
+                       : readCsv(path, text);
+  if (list.points.empty()) throw CliError(path + ": no points in file");
+  return list;
+}
+
+xcPelBuffer<unsigned char> readPgm(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw CliError(path + ": cannot open file");
+  const std::string magic = pgmToken(in);
+  if (magic != "P5" && magic != "P2") throw CliError(path + ": not a PGM file (P2 or P5)");
+  // A pattern is a grid of features, never a photograph: 16384 pels a side is far beyond any real one.
+  constexpr long kMaxSide = 16384;
+  const std::int32_t width = pgmNumber(in, path, "width", kMaxSide);
+  const std::int32_t height = pgmNumber(in, path, "height", kMaxSide);
+  const std::int32_t maxValue = pgmNumber(in, path, "maximum value", 255);
+  xcPelBuffer<unsigned char> pattern(width, height);
+  for (std::int32_t y = 0; y < height; ++y) {
+    for (std::int32_t x = 0; x < width; ++x) {
+      int value = 0;
+      if (magic == "P5") {
+        value = in.get();
+        if (value == EOF) throw CliError(path + ": PGM pel data ends early");
+      } else {
+        value = pgmNumber(in, path, "pel value", maxValue);
+      }
+      pattern.put(x, y, static_cast<unsigned char>(value));
+    }
+  }
+  return pattern;
+}
+
+void saveTool(const std::string& path, xcPointMatcher& tool) {
+  std::ofstream out(path, std::ios::binary);
+  if (!out) throw CliError(path + ": cannot create file");
+  xcArchive ar(out);
+  ar || tool;
+  out.flush();
+  if (!out) throw CliError(path + ": write failed");
+}
+
+xcPointMatcher loadTool(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw CliError(path + ": cannot open file");
+  xcPointMatcher tool;
+  try {
+    xcArchive ar(in);
+    ar || tool;
+  } catch (const xcArchive::EndOfData&) {
+    throw CliError(path + ": not a stored tool (file ends early)");
+  } catch (const xcException& e) {
+    throw CliError(path + ": not a stored tool (" + std::string(e.what()) + ")");
+  }
+  if (!tool.isTrained()) throw CliError(path + ": the stored tool is not trained");
+  return tool;
+}
+
+std::vector<double> parseNumbers(const std::string& text, const std::string& what) {
+  std::vector<double> values;
+  std::string field;
+  const std::string all = text + ",";
+  for (char c : all) {
+    if (c == ',' || c == ':') {
+      double v = 0;
+      if (!parseDouble(field, v) || !std::isfinite(v)) {
+        throw CliError(what + ": \"" + text + "\" is not a comma-separated list of numbers");
+      }
+      values.push_back(v);
+      field.clear();
+    } else if (c != ' ') {
+      field += c;
+    }
+  }
+  return values;
+}
+
+}  // namespace ptmatch_cli

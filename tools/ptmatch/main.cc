@@ -1,0 +1,109 @@
+// ptmatch: trains point matchers, stores them, runs them on point files and shows what they found.
+// Every failure reaches the user as one line on stderr naming the file or option and the problem.
+#include <exception>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "commands.h"
+#include "io.h"
+
+namespace ptmatch_cli {
+namespace {
+
+void addTrainOptions(CLI::App& cmd, TrainOptions& o) {
+  auto* model = cmd.add_option("-m,--model", o.model, "model points: CSV (x,y[,weight] per line) or JSON");
+  auto* pattern =
+      cmd.add_option("-p,--pattern", o.pattern, "grid pattern: PGM (P2/P5), nonzero pels are nodes");
+  model->excludes(pattern);
+  cmd.add_option("--pel-size", o.pelSize,
+                 "pattern: distance between neighbouring nodes in data units (default 1)");
+  cmd.add_option("--mode", o.mode, "search for a points model: auto (voting) or exhaustive")
+      ->check(CLI::IsMember({"auto", "exhaustive"}));
+}
+
+void addRunOptions(CLI::App& cmd, RunOptions& o, bool withSvg) {
+  cmd.add_option("--min-coverage", o.minCoverage, "least matched fraction of the model, 0..1 (default 0.5)");
+  cmd.add_option("--start-pose", o.startPose,
+                 "expected pose: ANGLE_DEG,SCALE,TX,TY or M00,M01,M10,M11,TX,TY");
+  cmd.add_option("--rotation", o.rotation,
+                 "rotation allowed about the start pose: DEG, MIN,MAX (deg) or full");
+  cmd.add_option("--scale", o.scale, "scale factors allowed: FACTOR or MIN,MAX (default 1)");
+  cmd.add_option("--x-range", o.xRange, "x translation allowed: MIN,MAX or full (default full)");
+  cmd.add_option("--y-range", o.yRange, "y translation allowed: MIN,MAX or full (default full)");
+  cmd.add_option("--grid-size", o.gridSize, "search grid size, or auto (default)");
+  cmd.add_option("--capture-range", o.captureRange, "capture range, or auto (default)");
+  cmd.add_option("--max-results", o.maxResults, "most poses to report (default 1)");
+  cmd.add_option("--time-limit", o.timeLimit, "stop the search after this many seconds (0: no limit)");
+  cmd.add_flag("--json", o.json, "print JSON instead of a table");
+  if (withSvg) cmd.add_option("--svg", o.svg, "draw the best match into this SVG file");
+}
+
+}  // namespace
+}  // namespace ptmatch_cli
+
+int main(int argc, char** argv) {
+  using namespace ptmatch_cli;
+  CLI::App app{"ptmatch: find a pattern of 2-D points among data points"};
+  app.require_subcommand(1);
+
+  TrainOptions train;
+  RunOptions run;
+  GridOptions grid;
+  std::string toolFile, output;
+  std::vector<std::string> dataFiles;
+  unsigned seed = 1;
+
+  CLI::App* trainCmd = app.add_subcommand("train", "train a tool and store it in a file");
+  addTrainOptions(*trainCmd, train);
+  trainCmd->add_option("-o,--output", output, "file to store the trained tool in")->required();
+
+  CLI::App* runCmd = app.add_subcommand("run", "run a stored tool on one or more data point files");
+  runCmd->add_option("tool", toolFile, "stored tool (from ptmatch train)")->required();
+  runCmd->add_option("data", dataFiles, "data point files (CSV or JSON)")->required();
+  addRunOptions(*runCmd, run, true);
+
+  CLI::App* matchCmd = app.add_subcommand("match", "train and run in one step");
+  addTrainOptions(*matchCmd, train);
+  matchCmd->add_option("data", dataFiles, "data point files (CSV or JSON)")->required();
+  addRunOptions(*matchCmd, run, true);
+
+  CLI::App* gridCmd = app.add_subcommand("grid", "give grid indices to points near a regular grid");
+  gridCmd->add_option("points", grid.points, "point file (CSV or JSON)")->required();
+  gridCmd->add_option("--xv", grid.xv, "nominal step X,Y from index (i,j) to (i+1,j)")->required();
+  gridCmd->add_option("--yv", grid.yv, "nominal step X,Y from index (i,j) to (i,j+1)")->required();
+  gridCmd->add_flag("--staggered", grid.staggered, "nodes only where i+j is even");
+  gridCmd->add_option("--snap", grid.snap,
+                      "largest distance of a point from its node (0: a fifth of a step)");
+  gridCmd->add_flag("--json", grid.json, "print JSON instead of a table");
+
+  CLI::App* demoCmd = app.add_subcommand("demo", "match a generated fiducial scene and show the result");
+  demoCmd->add_option("--seed", seed, "seed of the noise and clutter (default 1)");
+  demoCmd->add_flag("--json", run.json, "print JSON instead of a table");
+  demoCmd->add_option("--svg", run.svg, "draw the match into this SVG file");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    reportError(e.what());
+    return kError;
+  }
+
+  try {
+    if (*trainCmd) return trainCommand(train, output);
+    if (*runCmd) return runCommand(toolFile, dataFiles, run);
+    if (*matchCmd) return matchCommand(train, dataFiles, run);
+    if (*gridCmd) return gridCommand(grid);
+    return demoCommand(seed, run);
+  } catch (const std::exception& e) {
+    // CliError already names the file or option; anything else is the library's own message.
+    reportError(e.what());
+  } catch (...) {
+    reportError("unexpected failure");
+  }
+  return kError;
+}

@@ -1,0 +1,40 @@
+// What the ptmatch tool prints about a run: a readable table, JSON, and an SVG picture of the match.
+#pragma once
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <ptmatch/ptmatch.h>
+#include <nlohmann/json.hpp>
+
+namespace ptmatch_cli {
+
+// One run of a tool on one data file, with what is needed to describe and draw it.
+struct RunRecord {
+  std::string source;                       // the data file, or a name for generated data
+  std::vector<xcVector<2>> data;            // the data points, in the file's order
+  std::vector<xcVector<2>> model;           // the model points (a pattern's set pels in client coordinates)
+  std::vector<xcPair<std::int32_t>> nodes;  // for a pattern-trained tool: the pel of each model point
+  xcPointMatcherResultSet results;
+};
+
+// The model points of a trained tool, and for a pattern-trained tool the pel each one came from.
+void describeModel(const xcPointMatcher& tool, RunRecord& record);
+
+// (model index, data index) of every matched model point of a result.
+std::vector<std::pair<std::int32_t, std::int32_t>> correspondences(const RunRecord& record,
+                                                                   const xcPointMatcherResult& result);
+
+// The pose as matrix + translation and as rotation (degrees) and scale.
+nlohmann::ordered_json poseJson(const xcXform<2>& pose);
+nlohmann::ordered_json runJson(const RunRecord& record);
+void printTable(std::ostream& out, const RunRecord& record);
+
+// Draws the data points, the model placed by the best pose, the correspondences, the quality figures and
+// a legend, scaled to fit. Throws CliError when the file cannot be written.
+void writeSvg(const std::string& path, const RunRecord& record);
+
+}  // namespace ptmatch_cli
