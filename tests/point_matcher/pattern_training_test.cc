@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <ptmatch/point_to_grid_corresponder.h>
+
+#include "test_util.h"
 
 namespace {
 
@@ -74,6 +78,36 @@ TEST(PatternTraining, CopiesOutliveTheirOriginal) {
     EXPECT_EQ(t->trainMode(), Defs::ePointToGrid);
     EXPECT_EQ(t->pattern().width(), 6);
     EXPECT_EQ(t->pattern().get(0, 0), 1);
+  }
+}
+
+// The stored tool holds the corresponder and the nested matcher; the nested one has a model exactly when
+// the pattern was sparse.
+TEST(PatternTraining, TheRecordCarriesTheNestedModelOnlyForASparsePattern) {
+  struct Case {
+    xcPelBuffer<unsigned char> pattern;
+    bool staggered;
+    bool sparse;
+  };
+  for (const Case& c : {Case{patternOf(5, 1, {{0, 0}, {1, 0}, {2, 0}}), false, true},
+                        Case{checkerboard(6, 4), true, false}}) {
+    xcPointMatcher tool;
+    tool.train(c.pattern);
+    xc_PointToGridCorresponder corresponder;
+    corresponder.train(c.pattern,
+                       xc_PointToGridCorresponderTrainParams(c.staggered, xc_PointToGridCorresponderDefs::eAllPoints));
+    const std::size_t corresponderBytes = ptmatch_test::storeToBytes(corresponder).size();
+    const std::string bytes = ptmatch_test::storeToBytes(tool);
+    auto flagAt = [&](std::size_t at) {
+      std::int32_t v = 0;
+      std::memcpy(&v, &bytes[at], 4);
+      return v;
+    };
+    EXPECT_EQ(flagAt(4), 0);  // no model of its own
+    EXPECT_NE(flagAt(8), 0);  // the corresponder follows
+    const std::size_t nested = 12 + corresponderBytes;
+    EXPECT_NE(flagAt(nested), 0);                      // the nested matcher follows
+    EXPECT_EQ(flagAt(nested + 8) != 0, c.sparse);      // its model flag, after its version
   }
 }
 

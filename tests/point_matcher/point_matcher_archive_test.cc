@@ -140,6 +140,31 @@ TEST(PointMatcherArchive, AWeightedToolRunsTheSameAfterARoundTrip) {
   }
 }
 
+TEST(PointMatcherArchive, AWeightedVotingToolFindsTheSamePosesAfterARoundTrip) {
+  xcPointMatcher tool;
+  tool.train(fiducials(), {1, 2, 3, 1, 1, 1, -2, 4}, Defs::eAutoDetect);
+  xcPointMatcher loaded;
+  ptmatch_test::roundTrip(tool, loaded);
+  const xcXform<2> pose(xcMatrix<2>(xcRadian(0.1), xcRadian(0.1), 1, 1), xcVector<2>(7, 3));
+  Points data;
+  for (const auto& p : fiducials()) data.push_back(pose * p);
+  data.erase(data.begin() + 6);  // the negatively weighted point is absent
+  data.push_back(xcVector<2>(100, 100));
+  xcPointMatcherRunParams params;
+  params.maxNumResults(3);
+  xcPointMatcherResultSet before, after;
+  tool.run(data, params, before);
+  loaded.run(data, params, after);
+  ASSERT_FALSE(before.results().empty());
+  ASSERT_EQ(before.results().size(), after.results().size());
+  for (std::size_t i = 0; i < before.results().size(); ++i) {
+    EXPECT_EQ(after.results()[i].modelToDataXform(), before.results()[i].modelToDataXform());
+    EXPECT_EQ(after.results()[i].modelToDataMap(), before.results()[i].modelToDataMap());
+    EXPECT_EQ(after.results()[i].coverage(), before.results()[i].coverage());
+  }
+  EXPECT_EQ(before.results()[0].coverage(), 1.0);
+}
+
 TEST(PointMatcherArchive, AVotingToolLoadsAsVotingAndAnExhaustiveToolAsExhaustive) {
   xcPointMatcher voting;
   voting.train(fiducials(), Defs::eAutoDetect);
