@@ -38,6 +38,34 @@ void roundTrip(T& source, U& target) {
   loadFromBytes(bytes, target);
 }
 
+// Stores a persistent object through its pointer (registered name first), as the registry loads it back.
+inline std::string storeThroughPointer(xcPersistent* object) {
+  std::ostringstream out;
+  xcArchive ar(out);
+  ar || object;
+  return out.str();
+}
+
+// Loads a persistent object by its registered name; the caller owns the result.
+inline xcPersistent* loadThroughPointer(const std::string& bytes) {
+  std::istringstream in(bytes);
+  xcArchive ar(in);
+  xcPersistent* loaded = nullptr;
+  ar || loaded;
+  return loaded;
+}
+
+// The message of the exception of type E that f throws, or "no exception".
+template <class E, class F>
+std::wstring messageOf(F f) {
+  try {
+    f();
+  } catch (const E& e) {
+    return e.message();
+  }
+  return L"no exception";
+}
+
 inline bool sameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }

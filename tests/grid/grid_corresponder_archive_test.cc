@@ -15,6 +15,9 @@
 
 namespace {
 
+using ptmatch_test::loadThroughPointer;
+using ptmatch_test::storeThroughPointer;
+
 using Defs = xc_PointToGridCorresponderDefs;
 using Pos = xcPair<std::int32_t>;
 using ptmatch_test::loadFromBytes;
@@ -122,21 +125,6 @@ TEST(GridCorresponderErrors, CarryTheirErrorNumbers) {
   EXPECT_EQ(Defs::InsufficientMemory().errorNumber(), 0x10005f07);
 }
 
-std::string archiveThroughPointer(xcPersistent* object) {
-  std::ostringstream out;
-  xcArchive ar(out);
-  ar || object;
-  return out.str();
-}
-
-xcPersistent* loadThroughPointer(const std::string& bytes) {
-  std::istringstream in(bytes);
-  xcArchive ar(in);
-  xcPersistent* loaded = nullptr;
-  ar || loaded;
-  return loaded;
-}
-
 template <class E>
 class GridCorresponderErrorPersistence : public ::testing::Test {};
 using ErrorTypes = ::testing::Types<Defs::InsufficientModelPoints, Defs::InsufficientMemory>;
@@ -150,7 +138,7 @@ TYPED_TEST_SUITE(GridCorresponderErrorPersistence, ErrorTypes, ErrorTypeNames);
 
 TYPED_TEST(GridCorresponderErrorPersistence, LoadsBackByNameAsItsClassAndRethrowsAsIt) {
   TypeParam original(L"too few cells\n");
-  const std::string bytes = archiveThroughPointer(&original);
+  const std::string bytes = storeThroughPointer(&original);
   // name length, name, concrete level, Errors level, string level, message vector (marker, count, 14 chars)
   const std::string name = xc_Instantiator::nameOf(typeid(TypeParam));
   EXPECT_EQ(name.rfind("xc_PointToGridCorresponderDefs::", 0), 0u);

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_util.h"
+
 #include <memory>
 #include <sstream>
 #include <string>
@@ -11,22 +13,10 @@
 
 namespace {
 
+using ptmatch_test::loadThroughPointer;
+using ptmatch_test::storeThroughPointer;
+
 using Defs = xcPointMatcherDefs;
-
-std::string archiveThroughPointer(xcPersistent* object) {
-  std::ostringstream out;
-  xcArchive ar(out);
-  ar || object;
-  return out.str();
-}
-
-xcPersistent* loadThroughPointer(const std::string& bytes) {
-  std::istringstream in(bytes);
-  xcArchive ar(in);
-  xcPersistent* loaded = nullptr;
-  ar || loaded;
-  return loaded;
-}
 
 TEST(PointMatcherErrors, CarryTheirErrorNumbers) {
   EXPECT_EQ(Defs::BadParams().errorNumber(), 0x10005f00);
@@ -50,7 +40,7 @@ TYPED_TEST_SUITE(PointMatcherErrorPersistence, ErrorTypes, ErrorTypeNames);
 
 TYPED_TEST(PointMatcherErrorPersistence, LoadsBackAsTheSameClassAndRethrowsAsIt) {
   TypeParam original(L"something was wrong\n");
-  const std::string bytes = archiveThroughPointer(&original);
+  const std::string bytes = storeThroughPointer(&original);
   xcPersistent* loaded = loadThroughPointer(bytes);
   ASSERT_NE(dynamic_cast<TypeParam*>(loaded), nullptr);
   auto* error = dynamic_cast<Defs::Errors*>(loaded);
@@ -67,7 +57,7 @@ TYPED_TEST(PointMatcherErrorPersistence, LoadsBackAsTheSameClassAndRethrowsAsIt)
 
 TEST(PointMatcherErrors, RecordIsOneLevelByteForEachClassLevelThenTheMessage) {
   Defs::NotRun error(L"ab");
-  const std::string bytes = archiveThroughPointer(&error);
+  const std::string bytes = storeThroughPointer(&error);
   const std::string name = "xcPointMatcherDefs::NotRun";
   // name length, name, concrete level, Errors level, string level, message vector (marker, count, 2 chars)
   ASSERT_EQ(bytes.size(), 4 + name.size() + 3 + 1 + 4 + 8);
@@ -77,7 +67,7 @@ TEST(PointMatcherErrors, RecordIsOneLevelByteForEachClassLevelThenTheMessage) {
 
 TEST(PointMatcherErrors, ANonzeroLevelByteIsRefusedAtEachLevel) {
   Defs::BadParams error(L"x");
-  const std::string bytes = archiveThroughPointer(&error);
+  const std::string bytes = storeThroughPointer(&error);
   const std::size_t firstLevel = 4 + std::string("xcPointMatcherDefs::BadParams").size();
   for (std::size_t level = 0; level < 3; ++level) {
     std::string forged = bytes;

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_util.h"
+
 #include <cmath>
 #include <limits>
 
@@ -10,21 +12,13 @@
 
 namespace {
 
+using ptmatch_test::messageOf;
+
 using Defs = xcPointMatcherDefs;
 using Points = std::vector<xcVector<2>>;
 using Weights = std::vector<std::int32_t>;
 
 const Points kTriangle{xcVector<2>(0, 0), xcVector<2>(1, 0), xcVector<2>(0, 2)};
-
-template <class E, class F>
-std::wstring messageOf(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.message();
-  }
-  return L"no exception";
-}
 
 TEST(PointMatcherTraining, ComputesTheModelStatistics) {
   xcPointMatcher tool;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "test_util.h"
+
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -16,6 +18,8 @@
 #include "point_matcher/voting_test_scenes.h"
 
 namespace {
+
+using ptmatch_test::messageOf;
 
 using Defs = xcPointMatcherDefs;
 using voting_test::Points;
@@ -38,16 +42,6 @@ constexpr int kSeeds = 100;
 constexpr int kSeeds = 10;
 #endif
 constexpr int kRequiredSuccesses = kSeeds - kSeeds / 20;
-
-template <class E, class F>
-std::wstring messageOf(F f) {
-  try {
-    f();
-  } catch (const E& e) {
-    return e.message();
-  }
-  return L"no exception";
-}
 
 xcPointMatcher votingTool(const Points& model) {
   xcPointMatcher tool;
