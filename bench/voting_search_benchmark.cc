@@ -269,21 +269,21 @@ StageTimes stageTimes(const Case& c) {
   xcRectangle<std::int32_t> window;
   xf_SearchWindow(X, model.center, image.width(), image.height(), effective.xTranslationUncertainty(),
                   effective.yTranslationUncertainty(), window);
-  xcPelBuffer<std::int16_t> acc(window.width() + 1, window.height() + 1);
+  xc_VoteSpace votes(image, window, model.points.size());
   xc_CandidateStore coarse(xf_CandidateStoreTopScore(model), effective.maxNumResults());
   t.setup = timer.sec();
   timer.start();
-  xf_CoarseSweep(model, effective, image, X, window, acc, coarse);
+  xf_CoarseSweep(model, effective, X, votes, coarse);
   t.sweep = timer.sec();
   timer.start();
   xcPelBuffer<std::int32_t> labels(image.width(), image.height());
   xf_RenderLabelImage(frame, X, labels);
   xc_CandidateStore refined(xf_CandidateStoreTopScore(model), effective.maxNumResults());
-  xf_RefineCandidates(frame, model, effective, image, acc, labels, window, X, coarse, refined);
+  xf_RefineCandidates(frame, model, effective, votes, labels, X, coarse, refined);
   t.refine = timer.sec();
   timer.start();
   xc_PoseScoreStore poses(model.totalWeight, 8 * c.params.maxNumResults());
-  xf_VerifyCandidates(c.scene.data, frame, model, effective, image, acc, window, X, coarse, poses);
+  xf_VerifyCandidates(c.scene.data, frame, model, effective, image, votes, X, coarse, poses);
   t.verifyWithRefine = timer.sec();  // verification refines again first
   xcPointMatcherResultSet results;
   timer.start();

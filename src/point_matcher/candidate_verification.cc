@@ -117,11 +117,9 @@ void xf_RenderPelLabelImage(const Points& points, const xcXform<2>& X, xcPelBuff
 }
 
 void xf_RefineCandidates(const Points& searchFrameData, const xc_PointMatcherModel& model,
-                         const xcPointMatcherRunParams& effectiveParams,
-                         const xcPelBuffer<std::uint8_t>& dataImage, xcPelBuffer<std::int16_t>& accumulator,
-                         const xcPelBuffer<std::int32_t>& labelImage, const xcRectangle<std::int32_t>& window,
-                         const xcXform<2>& X, xc_CandidateStore& coarseStore,
-                         xc_CandidateStore& refinedStore) {
+                         const xcPointMatcherRunParams& effectiveParams, xc_VoteSpace& votes,
+                         const xcPelBuffer<std::int32_t>& labelImage, const xcXform<2>& X,
+                         xc_CandidateStore& coarseStore, xc_CandidateStore& refinedStore) {
   std::vector<std::int16_t> voteWeights;
   std::int32_t minVotes = xf_VoteWeights(model, effectiveParams.minCoverage(), voteWeights);
   std::vector<Refit> refits;
@@ -139,8 +137,8 @@ void xf_RefineCandidates(const Points& searchFrameData, const xc_PointMatcherMod
     xf_ProjectModel(model.points, xf_CandidateProjection(X, model.center, refit.scale, refit.angle),
                     projected);
     if (refinedStore.isFull()) minVotes = refinedStore.lowestScore() + 1;
-    xf_Vote(model, dataImage, projected, voteWeights, window, accumulator);
-    xf_CollectPeaks(accumulator, window, refit.scale, refit.angle, minVotes, refinedStore);
+    votes.vote(projected, voteWeights);
+    votes.collectPeaks(refit.scale, refit.angle, minVotes, refinedStore);
   }
 }
 
@@ -303,8 +301,7 @@ class Verifier {
 
 void xf_VerifyCandidates(const Points& data, const Points& searchFrameData, const xc_PointMatcherModel& model,
                          const xcPointMatcherRunParams& effectiveParams,
-                         const xcPelBuffer<std::uint8_t>& dataImage, xcPelBuffer<std::int16_t>& accumulator,
-                         const xcRectangle<std::int32_t>& window, const xcXform<2>& X,
+                         const xcPelBuffer<std::uint8_t>& dataImage, xc_VoteSpace& votes, const xcXform<2>& X,
                          xc_CandidateStore& coarseStore, xc_PoseScoreStore& poses) {
   if (model.totalWeight < 1 || effectiveParams.maxNumResults() < 1) return;
   xcPelBuffer<std::int32_t> blockLabels(dataImage.width(), dataImage.height(), 32);
@@ -313,8 +310,8 @@ void xf_VerifyCandidates(const Points& data, const Points& searchFrameData, cons
   xf_RenderPelLabelImage(searchFrameData, X, pelLabels);
 
   xc_CandidateStore refinedStore(xf_CandidateStoreTopScore(model), effectiveParams.maxNumResults());
-  xf_RefineCandidates(searchFrameData, model, effectiveParams, dataImage, accumulator, blockLabels, window, X,
-                      coarseStore, refinedStore);
+  xf_RefineCandidates(searchFrameData, model, effectiveParams, votes, blockLabels, X, coarseStore,
+                      refinedStore);
 
   Verifier verifier(data, model, X, blockLabels, pelLabels, effectiveParams.captureRange(), poses);
   std::int32_t score = -1;

@@ -23,6 +23,7 @@
 
 #include "point_matcher/pose_candidate.h"
 #include "point_matcher/pose_score_store.h"
+#include "point_matcher/vote_space.h"
 
 // Block labels: clears `image` (already sized as the data image) and, for each point in order, writes
 // j + 1 into every pel of the 3 x 3 block centred on (trunc q.x, trunc q.y), q = X(points[j]), that lies
@@ -41,11 +42,9 @@ void xf_RenderPelLabelImage(const std::vector<xcVector<2>>& points, const xcXfor
 // whole window and offers the peaks to refinedStore (sized by the caller). Candidates with fewer than two
 // pairs, a failed fit or a singular fit are skipped.
 void xf_RefineCandidates(const std::vector<xcVector<2>>& searchFrameData, const xc_PointMatcherModel& model,
-                         const xcPointMatcherRunParams& effectiveParams,
-                         const xcPelBuffer<std::uint8_t>& dataImage, xcPelBuffer<std::int16_t>& accumulator,
-                         const xcPelBuffer<std::int32_t>& labelImage, const xcRectangle<std::int32_t>& window,
-                         const xcXform<2>& X, xc_CandidateStore& coarseStore,
-                         xc_CandidateStore& refinedStore);
+                         const xcPointMatcherRunParams& effectiveParams, xc_VoteSpace& votes,
+                         const xcPelBuffer<std::int32_t>& labelImage, const xcXform<2>& X,
+                         xc_CandidateStore& coarseStore, xc_CandidateStore& refinedStore);
 
 // Renders the label images, refines the coarse candidates, then, for each refined candidate best first:
 // polls for a stop; fits the pose from the block correspondences (dropping candidates with fewer than two
@@ -57,6 +56,5 @@ void xf_RefineCandidates(const std::vector<xcVector<2>>& searchFrameData, const 
 void xf_VerifyCandidates(const std::vector<xcVector<2>>& data,
                          const std::vector<xcVector<2>>& searchFrameData, const xc_PointMatcherModel& model,
                          const xcPointMatcherRunParams& effectiveParams,
-                         const xcPelBuffer<std::uint8_t>& dataImage, xcPelBuffer<std::int16_t>& accumulator,
-                         const xcRectangle<std::int32_t>& window, const xcXform<2>& X,
+                         const xcPelBuffer<std::uint8_t>& dataImage, xc_VoteSpace& votes, const xcXform<2>& X,
                          xc_CandidateStore& coarseStore, xc_PoseScoreStore& poses);

@@ -79,6 +79,15 @@ void checkAccumulator(const xcRectangle<std::int32_t>& window, const xc_PelBuffe
   }
 }
 
+void checkRows(const xc_PelBuffer& accumulator, const std::vector<xc_TouchedSpan>& rows,
+               const char* operation) {
+  if (rows.size() != static_cast<std::size_t>(accumulator.height())) {
+    throw xcPelBufferError(std::string(operation) + ": " + std::to_string(rows.size()) +
+                           " row spans for an accumulator of " + std::to_string(accumulator.height()) +
+                           " rows");
+  }
+}
+
 }  // namespace
 
 std::int64_t xf_AccumulateVotesWithKernel(xc_PelRowsKernel add, const xcPelBuffer<std::uint8_t>& dataImage,
@@ -185,30 +194,127 @@ std::int64_t admissionThreshold(std::int64_t minVotes, const xc_CandidateStore& 
   return t;
 }
 
+// The state of one peak scan: which pels the store can still take, and the offering of a local maximum.
+class PeakScan {
+ public:
+  PeakScan(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
+           double scale, double angle, std::int32_t minVotes, xc_CandidateStore& store)
+      : acc_(accumulator),
+        window_(window),
+        scale_(scale),
+        angle_(angle),
+        store_(store),
+        testNeighbours_(store.maxResults() >= 2 && accumulator.width() >= 2 && accumulator.height() >= 2),
+        top_(std::min<std::int32_t>(store.maxScore(), std::numeric_limits<std::int16_t>::max())),
+        threshold_(admissionThreshold(minVotes, store)) {}
+
+  // False once no pel can enter the store any more.
+  bool open() const { return store_.maxResults() >= 1 && threshold_ <= top_; }
+  std::int16_t threshold() const { return static_cast<std::int16_t>(threshold_); }
+
+  // Offers pel u of row v when it reaches the threshold and is a local maximum.
+  void consider(std::int32_t u, std::int32_t v) {
+    const std::int16_t* row = acc_.rowAt(v);
+    if (row[u] < threshold_) return;
+    if (testNeighbours_) {
+      const std::int16_t* above = v > 0 ? acc_.rowAt(v - 1) : nullptr;
+      const std::int16_t* below = v + 1 < acc_.height() ? acc_.rowAt(v + 1) : nullptr;
+      if (!isLocalMaximum(above, row, below, u, acc_.width())) return;
+    }
+    const xc_PoseCandidate candidate{xcPair<std::int32_t>(window_.x() + u, window_.y() + v), scale_, angle_};
+    if (store_.add(row[u], candidate)) threshold_ = admissionThreshold(threshold_, store_);
+  }
+
+ private:
+  const xcPelBuffer<std::int16_t>& acc_;
+  const xcRectangle<std::int32_t>& window_;
+  const double scale_;
+  const double angle_;
+  xc_CandidateStore& store_;
+  const bool testNeighbours_;
+  const std::int64_t top_;  // no pel above this can enter the store, whatever the threshold
+  std::int64_t threshold_;
+};
+
 }  // namespace
 
 void xf_CollectPeaks(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
                      double scale, double angle, std::int32_t minVotes, xc_CandidateStore& store) {
   checkAccumulator(window, accumulator, "xf_CollectPeaks");
+  PeakScan scan(accumulator, window, scale, angle, minVotes, store);
   const std::int32_t width = accumulator.width();
-  const std::int32_t height = accumulator.height();
-  if (store.maxResults() < 1) return;
-  const bool testNeighbours = store.maxResults() >= 2 && width >= 2 && height >= 2;
-  // No pel above this can enter the store, whatever the threshold.
-  const std::int64_t top = std::min<std::int32_t>(store.maxScore(), std::numeric_limits<std::int16_t>::max());
-  std::int64_t threshold = admissionThreshold(minVotes, store);
-
-  for (std::int32_t v = 0; v < height; ++v) {
+  for (std::int32_t v = 0; v < accumulator.height(); ++v) {
     const std::int16_t* row = accumulator.rowAt(v);
-    const std::int16_t* above = testNeighbours && v > 0 ? accumulator.rowAt(v - 1) : nullptr;
-    const std::int16_t* below = testNeighbours && v + 1 < height ? accumulator.rowAt(v + 1) : nullptr;
     for (std::int32_t u = 0;; ++u) {
-      if (threshold > top) return;
-      u = nextAtLeast(row, u, width, static_cast<std::int16_t>(threshold));
+      if (!scan.open()) return;
+      u = nextAtLeast(row, u, width, scan.threshold());
       if (u >= width) break;
-      if (testNeighbours && !isLocalMaximum(above, row, below, u, width)) continue;
-      const xc_PoseCandidate candidate{xcPair<std::int32_t>(window.x() + u, window.y() + v), scale, angle};
-      if (store.add(row[u], candidate)) threshold = admissionThreshold(threshold, store);
+      scan.consider(u, v);
+    }
+  }
+}
+
+void xf_CollectPeaksIn(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
+                       const std::vector<xc_TouchedSpan>& rows, double scale, double angle,
+                       std::int32_t minVotes, xc_CandidateStore& store) {
+  checkAccumulator(window, accumulator, "xf_CollectPeaksIn");
+  checkRows(accumulator, rows, "xf_CollectPeaksIn");
+  PeakScan scan(accumulator, window, scale, angle, minVotes, store);
+  for (std::int32_t v = 0; v < accumulator.height(); ++v) {
+    const xc_TouchedSpan& span = rows[static_cast<std::size_t>(v)];
+    if (span.isEmpty()) continue;
+    const std::int16_t* row = accumulator.rowAt(v);
+    for (std::int32_t u = span.first;; ++u) {
+      if (!scan.open()) return;
+      u = nextAtLeast(row, u, span.last + 1, scan.threshold());
+      if (u > span.last) break;
+      scan.consider(u, v);
+    }
+  }
+}
+
+std::vector<xc_SetPel> xf_SetPels(const xcPelBuffer<std::uint8_t>& dataImage) {
+  std::vector<xc_SetPel> pels;
+  for (std::int32_t y = 0; y < dataImage.height(); ++y) {
+    const std::uint8_t* row = dataImage.rowAt(y);
+    for (std::int32_t x = 0; x < dataImage.width(); ++x) {
+      if (row[x] != 0) pels.push_back(xc_SetPel{x, y, row[x]});
+    }
+  }
+  return pels;
+}
+
+void xf_ScatterVotes(const std::vector<xc_SetPel>& setPels,
+                     const std::vector<xcPair<std::int32_t>>& projected,
+                     const std::vector<std::int16_t>& voteWeights, const xcRectangle<std::int32_t>& window,
+                     xcPelBuffer<std::int16_t>& accumulator, std::vector<xc_TouchedSpan>& rows) {
+  if (!voteWeights.empty() && voteWeights.size() != projected.size()) {
+    throw xcPelBufferError("xf_ScatterVotes: " + std::to_string(voteWeights.size()) + " vote weights for " +
+                           std::to_string(projected.size()) + " model points");
+  }
+  checkAccumulator(window, accumulator, "xf_ScatterVotes");
+  checkRows(accumulator, rows, "xf_ScatterVotes");
+  const auto width = static_cast<std::uint32_t>(accumulator.width());
+  const auto height = static_cast<std::uint32_t>(accumulator.height());
+  for (std::size_t i = 0; i < projected.size(); ++i) {
+    const std::int32_t q = voteWeights.empty() ? 1 : voteWeights[i];
+    if (q == 0) continue;
+    // 64 bits: a far-off projection must miss the window, not wrap into it.
+    const std::int64_t du = std::int64_t{projected[i].x()} + window.x();
+    const std::int64_t dv = std::int64_t{projected[i].y()} + window.y();
+    for (const xc_SetPel& s : setPels) {
+      const std::int64_t u = s.x - du;
+      const std::int64_t v = s.y - dv;
+      if (static_cast<std::uint64_t>(u) >= width || static_cast<std::uint64_t>(v) >= height) continue;
+      const auto row = static_cast<std::int32_t>(v);
+      const auto column = static_cast<std::int32_t>(u);
+      std::int16_t& pel = accumulator.rowAt(row)[column];
+      // Modulo 2^16 like the block adds; unsigned so that the wrap is defined.
+      pel = static_cast<std::int16_t>(static_cast<std::uint16_t>(pel) +
+                                      static_cast<std::uint16_t>(q * s.value));
+      xc_TouchedSpan& span = rows[static_cast<std::size_t>(row)];
+      span.first = std::min(span.first, column);
+      span.last = std::max(span.last, column);
     }
   }
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include <foundation/pair.h>
@@ -53,6 +54,43 @@ void xf_AccumulateWeightedVotes(const xcPelBuffer<std::uint8_t>& dataImage,
 // Throws xcPelBufferError when the accumulator's size does not match the window.
 void xf_CollectPeaks(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
                      double scale, double angle, std::int32_t minVotes, xc_CandidateStore& store);
+
+// ---- Sparse forms: the same votes from the set pels of the data image. ----
+// When the data image is mostly empty, adding its set pels one by one costs far less than adding whole
+// blocks, and only the pels so touched need clearing and scanning afterwards.
+
+// One pel of the data image that is not 0: its column, row and value.
+struct xc_SetPel {
+  std::int32_t x;
+  std::int32_t y;
+  std::uint8_t value;
+};
+
+// The pels of dataImage that are not 0, in row-major order.
+std::vector<xc_SetPel> xf_SetPels(const xcPelBuffer<std::uint8_t>& dataImage);
+
+// The columns first..last of one accumulator row that votes were added to; empty when first > last.
+struct xc_TouchedSpan {
+  std::int32_t first = std::numeric_limits<std::int32_t>::max();
+  std::int32_t last = -1;
+  bool isEmpty() const { return first > last; }
+};
+
+// Adds to the accumulator what xf_AccumulateVotes (voteWeights empty) or xf_AccumulateWeightedVotes would
+// add, but does not clear it first: for every model point i and set pel s whose offset lies in the window,
+// acc(s.x - px_i - xmin, s.y - py_i - ymin) += w_i * s.value, modulo 2^16. Widens rows[v] to cover every
+// pel of row v added to; `rows` must have one span per accumulator row. Throws xcPelBufferError like the
+// dense forms, and when `rows` does not fit; the accumulator is then unchanged.
+void xf_ScatterVotes(const std::vector<xc_SetPel>& setPels,
+                     const std::vector<xcPair<std::int32_t>>& projected,
+                     const std::vector<std::int16_t>& voteWeights, const xcRectangle<std::int32_t>& window,
+                     xcPelBuffer<std::int16_t>& accumulator, std::vector<xc_TouchedSpan>& rows);
+
+// xf_CollectPeaks restricted to the spans of `rows` (one per accumulator row). When every pel outside the
+// spans holds 0 and minVotes >= 1 it offers exactly what xf_CollectPeaks would, in the same order.
+void xf_CollectPeaksIn(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
+                       const std::vector<xc_TouchedSpan>& rows, double scale, double angle,
+                       std::int32_t minVotes, xc_CandidateStore& store);
 
 // ---- Internal: the unweighted accumulation with a given add kernel, for tests and benchmarks. ----
 // Returns the number of pel additions made (the summed block areas).

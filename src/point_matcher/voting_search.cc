@@ -16,7 +16,7 @@
 #include "point_matcher/candidate_verification.h"
 #include "point_matcher/pose_sampling.h"
 #include "point_matcher/search_setup.h"
-#include "point_matcher/vote_accumulation.h"
+#include "point_matcher/vote_space.h"
 
 namespace {
 
@@ -208,20 +208,8 @@ std::int32_t xf_CandidateStoreTopScore(const xc_PointMatcherModel& model) {
   return std::min<std::int32_t>(model.totalWeight, std::numeric_limits<std::int16_t>::max());
 }
 
-void xf_Vote(const xc_PointMatcherModel& model, const xcPelBuffer<std::uint8_t>& dataImage,
-             const std::vector<xcPair<std::int32_t>>& projected, const std::vector<std::int16_t>& voteWeights,
-             const xcRectangle<std::int32_t>& window, xcPelBuffer<std::int16_t>& accumulator) {
-  if (model.weights.empty()) {
-    xf_AccumulateVotes(dataImage, projected, window, accumulator);
-  } else {
-    xf_AccumulateWeightedVotes(dataImage, projected, voteWeights, window, accumulator);
-  }
-}
-
 void xf_CoarseSweep(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& effectiveParams,
-                    const xcPelBuffer<std::uint8_t>& dataImage, const xcXform<2>& X,
-                    const xcRectangle<std::int32_t>& window, xcPelBuffer<std::int16_t>& accumulator,
-                    xc_CandidateStore& coarseStore) {
+                    const xcXform<2>& X, xc_VoteSpace& votes, xc_CandidateStore& coarseStore) {
   std::vector<std::int16_t> voteWeights;
   std::int32_t minVotes = xf_VoteWeights(model, effectiveParams.minCoverage(), voteWeights);
   const double g = effectiveParams.gridSize();
@@ -238,8 +226,8 @@ void xf_CoarseSweep(const xc_PointMatcherModel& model, const xcPointMatcherRunPa
       xf_ProjectModel(model.points, xf_CandidateProjection(X, model.center, s, a), projected);
       // Once the store is full only a better vote can get in, so the peak scan may skip the rest.
       if (coarseStore.isFull()) minVotes = coarseStore.lowestScore() + 1;
-      xf_Vote(model, dataImage, projected, voteWeights, window, accumulator);
-      xf_CollectPeaks(accumulator, window, s, a, minVotes, coarseStore);
+      votes.vote(projected, voteWeights);
+      votes.collectPeaks(s, a, minVotes, coarseStore);
     }
   }
 }
@@ -273,9 +261,8 @@ void xf_VotingSearch(const Points& data, const xc_PointMatcherModel& model,
                        effective.xTranslationUncertainty(), effective.yTranslationUncertainty(), window)) {
     return;
   }
-  xcPelBuffer<std::int16_t> accumulator(window.width() + 1, window.height() + 1, 32);
+  xc_VoteSpace votes(dataImage, window, model.points.size());
   xc_CandidateStore coarseStore(xf_CandidateStoreTopScore(model), effective.maxNumResults());
-  xf_CoarseSweep(model, effective, dataImage, X, window, accumulator, coarseStore);
-  xf_VerifyCandidates(data, searchFrameData, model, effective, dataImage, accumulator, window, X, coarseStore,
-                      poses);
+  xf_CoarseSweep(model, effective, X, votes, coarseStore);
+  xf_VerifyCandidates(data, searchFrameData, model, effective, dataImage, votes, X, coarseStore, poses);
 }

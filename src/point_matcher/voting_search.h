@@ -36,6 +36,7 @@
 
 #include "point_matcher/pose_candidate.h"
 #include "point_matcher/pose_score_store.h"
+#include "point_matcher/vote_space.h"
 
 inline constexpr std::int32_t kVotingMaxModelPoints = 32767;
 inline constexpr std::int64_t kVotingMaxSearchPels = std::int64_t{1} << 24;
@@ -120,18 +121,11 @@ std::int32_t xf_VoteWeights(const xc_PointMatcherModel& model, double minCoverag
 std::int32_t xf_CandidateStoreTopScore(const xc_PointMatcherModel& model);
 
 // The coarse sweep: for every sampled scale and angle (scales outer), polls for a stop, projects the
-// model, votes all offsets of the window into `accumulator` (sized to the window) and offers the peaks to
-// `coarseStore` (sized by the caller). The minimum vote starts at the threshold of xf_VoteWeights and
-// rises to the store's lowest score + 1 once it is full.
+// model, votes all offsets of the window into `votes` and offers the peaks to `coarseStore` (sized by the
+// caller). The minimum vote starts at the threshold of xf_VoteWeights and rises to the store's lowest
+// score + 1 once it is full.
 void xf_CoarseSweep(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& effectiveParams,
-                    const xcPelBuffer<std::uint8_t>& dataImage, const xcXform<2>& X,
-                    const xcRectangle<std::int32_t>& window, xcPelBuffer<std::int16_t>& accumulator,
-                    xc_CandidateStore& coarseStore);
-
-// Votes the model, projected to `projected`, into the accumulator: weighted when the model has weights.
-void xf_Vote(const xc_PointMatcherModel& model, const xcPelBuffer<std::uint8_t>& dataImage,
-             const std::vector<xcPair<std::int32_t>>& projected, const std::vector<std::int16_t>& voteWeights,
-             const xcRectangle<std::int32_t>& window, xcPelBuffer<std::int16_t>& accumulator);
+                    const xcXform<2>& X, xc_VoteSpace& votes, xc_CandidateStore& coarseStore);
 
 // The parameters with the effective grid size and capture range written in (through the validating
 // setters). Throws BadParams for the setters' refusals.

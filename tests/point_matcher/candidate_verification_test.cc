@@ -65,7 +65,6 @@ struct Stage {
   xcPelBuffer<std::uint8_t> dataImage;
   xcXform<2> X;
   Window window;
-  xcPelBuffer<std::int16_t> accumulator;
   xcPelBuffer<std::int32_t> labels;
 
   Stage(const Points& modelPoints, const Points& dataPoints, const xcPointMatcherRunParams& p)
@@ -75,7 +74,6 @@ struct Stage {
     X = xf_RenderDataImage(data, params.gridSize(), dataImage);
     EXPECT_TRUE(xf_SearchWindow(X, model.center, dataImage.width(), dataImage.height(), xcRange::FullRange(),
                                 xcRange::FullRange(), window));
-    accumulator = xcPelBuffer<std::int16_t>(window.width() + 1, window.height() + 1);
     labels = xcPelBuffer<std::int32_t>(dataImage.width(), dataImage.height());
     xf_RenderLabelImage(data, X, labels);
   }
@@ -90,7 +88,8 @@ struct Stage {
   }
 
   std::int32_t refine(xc_CandidateStore& coarse, xc_CandidateStore& refined) {
-    xf_RefineCandidates(data, model, params, dataImage, accumulator, labels, window, X, coarse, refined);
+    xc_VoteSpace votes(dataImage, window, model.points.size());
+    xf_RefineCandidates(data, model, params, votes, labels, X, coarse, refined);
     return refined.numResults();
   }
 };

@@ -196,9 +196,9 @@ TEST(CoarseSweep, FindsTheModelAtItsPelOffsetWithAllVotes) {
   Window window;
   ASSERT_TRUE(xf_SearchWindow(X, model.center, image.width(), image.height(), xcRange::FullRange(),
                               xcRange::FullRange(), window));
-  xcPelBuffer<std::int16_t> acc(window.width() + 1, window.height() + 1);
+  xc_VoteSpace votes(image, window, model.points.size());
   xc_CandidateStore store(xf_CandidateStoreTopScore(model), 8);
-  xf_CoarseSweep(model, effective, image, X, window, acc, store);
+  xf_CoarseSweep(model, effective, X, votes, store);
 
   xc_PoseCandidate best;
   ASSERT_EQ(store.first(best), 5);
