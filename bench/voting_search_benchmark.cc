@@ -1,6 +1,7 @@
 // Speed and reliability of the voting search on named scenes, through xcPointMatcher::run.
 //
 //   voting_search_benchmark                       S1..S4: median time per run (Google Benchmark)
+//                                                 and the stop latency on S2auto (median, worst)
 //   voting_search_benchmark --sweep [seeds [auto]]   S2 over many seeds (default 200): success rate,
 //                                                    median and 99th percentile time, false-positive rate
 //                                                    without the model; `auto` for the automatic grid
@@ -19,13 +20,16 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <random>
 #include <string>
+#include <thread>
 
+#include <foundation/attention.h>
 #include <ptmatch/point_matcher.h>
 #include <ptmatch/point_matcher_model.h>
 
@@ -200,6 +204,84 @@ double percentile(std::vector<double> v, double p) {
   const auto k = static_cast<std::size_t>(p * static_cast<double>(v.size() - 1) + 0.5);
   return v[std::min(k, v.size() - 1)];
 }
+
+// ---- Stop latency: from a stop request, or the expiry of a time limit, to the end of the run ----------
+// S2auto is the heaviest scene. The stop comes at a random moment within the first 250 ms of a run
+// (about 320 ms long); the time reported per iteration is the latency, and the counters give the median
+// and the worst in milliseconds.
+using SteadyClock = std::chrono::steady_clock;
+
+double secondsBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
+  return std::chrono::duration<double>(to - from).count();
+}
+
+void reportLatencies(benchmark::State& state, const std::vector<double>& latencies, int finishedFirst) {
+  if (latencies.empty()) return;
+  state.counters["median_ms"] = 1e3 * percentile(latencies, 0.5);
+  state.counters["worst_ms"] = 1e3 * *std::max_element(latencies.begin(), latencies.end());
+  state.counters["finished_before_stop"] = finishedFirst;
+}
+
+void BM_StopLatencyS2auto(benchmark::State& state) {
+  const Case c = s2(1, true);
+  const xcPointMatcher tool = trainedTool(c);
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<double> delay(0.005, 0.25);
+  std::vector<double> latencies;
+  int finishedFirst = 0;
+  for (auto _ : state) {
+    xcStopSource stop;
+    SteadyClock::time_point stopped{};
+    bool wasStopped = false;
+    std::thread worker([&] {
+      xcAttentionScope scope(stop);
+      xcPointMatcherResultSet results;
+      try {
+        tool.run(c.scene.data, c.params, results);
+      } catch (const xcStopRequested&) {
+        stopped = SteadyClock::now();
+        wasStopped = true;
+      }
+    });
+    std::this_thread::sleep_for(std::chrono::duration<double>(delay(rng)));
+    const SteadyClock::time_point requested = SteadyClock::now();
+    stop.requestStop();
+    worker.join();
+    const double latency = wasStopped ? secondsBetween(requested, stopped) : 0.0;
+    if (wasStopped) latencies.push_back(latency);
+    finishedFirst += wasStopped ? 0 : 1;
+    state.SetIterationTime(latency);
+  }
+  reportLatencies(state, latencies, finishedFirst);
+}
+
+void BM_TimeLimitLatencyS2auto(benchmark::State& state) {
+  const Case c = s2(1, true);
+  const xcPointMatcher tool = trainedTool(c);
+  std::mt19937 rng(6);
+  std::uniform_real_distribution<double> limit(0.005, 0.25);
+  std::vector<double> latencies;
+  int finishedFirst = 0;
+  for (auto _ : state) {
+    const double seconds = limit(rng);
+    const SteadyClock::time_point start = SteadyClock::now();
+    double latency = 0.0;
+    try {
+      xcAttentionScope scope(seconds);
+      xcPointMatcherResultSet results;
+      tool.run(c.scene.data, c.params, results);
+      ++finishedFirst;
+    } catch (const xcStopRequested&) {
+      latency = secondsBetween(start, SteadyClock::now()) - seconds;
+      latencies.push_back(latency);
+    }
+    state.SetIterationTime(std::max(latency, 0.0));
+  }
+  reportLatencies(state, latencies, finishedFirst);
+}
+
+BENCHMARK(BM_StopLatencyS2auto)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TimeLimitLatencyS2auto)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // S2 over many seeds. Success: the best result puts every model point within kPoseTolerance of its true
 // position; also reported within one grid cell. A false positive: any result at minCoverage 0.5 when the

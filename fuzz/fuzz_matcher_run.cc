@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include <foundation/attention.h>
+
 #include "fuzz_input.h"
 #include "fuzz_tools.h"
 
@@ -14,6 +16,8 @@ using ptmatch_fuzz::FuzzInput;
 
 // Data sets stay small so that one input runs in milliseconds; the searches' cost grows fast with them.
 constexpr std::size_t kMaxDataPoints = 64;
+// Well below libFuzzer's timeout, so that only a run that fails to stop is reported as one.
+constexpr double kRunSeconds = 1.0;
 
 const xcPointMatcher& toolOf(std::uint8_t kind) {
   static const xcPointMatcher tools[] = {ptmatch_fuzz::trainedTool(ptmatch_fuzz::kExhaustive),
@@ -64,11 +68,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::vector<xcVector<2>> points;
   while (in.remaining() > 0 && points.size() < kMaxDataPoints) {
-    const double x = in.number(0.25);
-    points.emplace_back(x, in.number(0.25));
+    // Steps of 1/16 keep most data within a few thousand units: search images of a few million cells,
+    // so that the fuzzer tries many inputs a second. Now and then a number is any double at all.
+    const double x = in.number(1.0 / 16);
+    points.emplace_back(x, in.number(1.0 / 16));
   }
   xcPointMatcherResultSet results;
   try {
+    // A few bytes can ask for millions of sampled poses, a search of seconds that is no fault; callers
+    // bound such searches with a time limit, and so does the fuzzer, which also exercises the stop path.
+    xcAttentionScope limit(kRunSeconds);
     tool.run(points, params, results);
   } catch (const xcException&) {
   }

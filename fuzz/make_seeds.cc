@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -35,10 +36,16 @@ class Encoder {
   std::string bytes_;
 };
 
+bool allWritten = true;
+
 void writeFile(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream out(path, std::ios::binary);
   out << bytes;
-  if (!out) std::cerr << "cannot write " << path << "\n";
+  if (!out) {
+    std::cerr << "cannot write " << path << "\n";
+    allWritten = false;
+  }
 }
 
 template <class T>
@@ -101,8 +108,8 @@ void writeRunSeeds(const std::string& dir) {
     e.byte(1);                                           // two results
     const xcXform<2> pose(xcMatrix<2>(xcRadian(5 * degree), xcRadian(5 * degree), 1, 1), xcVector<2>(7, -3));
     for (const auto& p : ptmatch_fuzz::instanceOf(static_cast<ToolKind>(kind), pose)) {
-      e.number(p.x(), 0.25);
-      e.number(p.y(), 0.25);
+      e.number(p.x(), 1.0 / 16);
+      e.number(p.y(), 1.0 / 16);
     }
     writeFile(dir + "/matcher_run/scene" + std::to_string(kind), e.bytes());
   }
@@ -140,5 +147,5 @@ int main(int argc, char** argv) {
   writeArchiveSeeds(argv[1]);
   writeRunSeeds(argv[1]);
   writePtToGridSeeds(argv[1]);
-  return 0;
+  return allWritten ? 0 : 1;
 }

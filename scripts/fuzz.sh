@@ -7,19 +7,25 @@
 #   bash scripts/fuzz.sh [seconds per target, default 30]
 #
 # Environment: PTMATCH_FUZZ_BUILD_DIR (default build/fuzz), PTMATCH_FUZZ_JOBS (build jobs, default 2).
+# A longer campaign: bash scripts/fuzz.sh 3600 (one hour per target); the scratch corpora in the build
+# directory carry over from run to run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds="${1:-30}"
 build_dir="${PTMATCH_FUZZ_BUILD_DIR:-build/fuzz}"
 jobs="${PTMATCH_FUZZ_JOBS:-2}"
-targets=(fuzz_archive_load fuzz_matcher_run fuzz_pt_to_grid_map)
+targets=(fuzz_archive_load fuzz_matcher_run fuzz_pt_to_grid_map fuzz_grid_corresponder)
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is needed (libFuzzer)" >&2; exit 1; }
 
-cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-  -DPTMATCH_SANITIZE=ON -DPTMATCH_BUILD_FUZZERS=ON \
-  -DPTMATCH_BUILD_TESTS=OFF -DPTMATCH_BUILD_EXAMPLES=OFF -DPTMATCH_BUILD_BENCHMARKS=OFF >/dev/null
+# A build directory configured already (such as the sanitize preset's, which builds the fuzzers beside the
+# tests) is used as it is.
+if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DPTMATCH_SANITIZE=ON -DPTMATCH_BUILD_FUZZERS=ON \
+    -DPTMATCH_BUILD_TESTS=OFF -DPTMATCH_BUILD_EXAMPLES=OFF -DPTMATCH_BUILD_BENCHMARKS=OFF >/dev/null
+fi
 cmake --build "$build_dir" -j "$jobs" --target "${targets[@]}"
 
 mkdir -p "$build_dir/artifacts"

@@ -65,12 +65,13 @@ class xcPointMatcher {
 
   // Finds the poses of the model among the data points. Empties `results`, then fills it with at most
   // params.maxNumResults() results, best first (coverage descending, then fit error ascending), and the
-  // elapsed time. Throws NotTrained for an untrained tool, BadParams for parameters that bypassed
-  // validation and for inputs the voting search cannot serve (more than 32767 model points, coincident
-  // model points, non-finite data, data spread over more than 2^24 grid cells, maxNumResults above 65536,
-  // a singular startPose; see the README), and passes on the search's exceptions (among them xcStopRequested when the calling thread's
-  // xcAttentionScope asks for a stop); `results` is then empty. Const: a tool may be run from several
-  // threads at once.
+  // elapsed time. Throws NotTrained for an untrained tool; BadParams for parameters that bypassed
+  // validation, for data with a NaN or infinite coordinate (point matching), and for inputs the voting
+  // search cannot serve (more than 32767 model points, coincident model points, data spread over more than
+  // 2^24 grid cells, maxNumResults above 65536, a singular startPose; see the README); xcMathError from
+  // grid indexing (pattern-trained tools) for data spread over more than 2^30 grid steps; and passes on
+  // the search's exceptions (among them xcStopRequested when the calling thread's xcAttentionScope asks
+  // for a stop). `results` is then empty. Const: a tool may be run from several threads at once.
   void run(const std::vector<xcVector<2>>& dataPoints, const xcPointMatcherRunParams& params,
            xcPointMatcherResultSet& results) const;
 

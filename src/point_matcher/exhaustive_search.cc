@@ -85,11 +85,12 @@ bool fitPairing(const Points& a, const Points& b, const std::vector<std::int32_t
   return !fitted.isSingular();
 }
 
-bool poseWithinRanges(const xcXform<2>& pose, const xcXform<2>& startInverse, const xcPointMatcherRunParams& p) {
+bool poseWithinRanges(const xcXform<2>& pose, const xcXform<2>& startInverse,
+                      const xcPointMatcherRunParams& p) {
   const xcXform<2> rel = pose * startInverse;
   return p.xTranslationUncertainty().isWithin(rel.trans().x()) &&
-         p.yTranslationUncertainty().isWithin(rel.trans().y()) && p.rotationUncertainty().isWithin(rel.xRot()) &&
-         p.scaleUncertainty().isWithin(rel.xScale() - 1.0);
+         p.yTranslationUncertainty().isWithin(rel.trans().y()) &&
+         p.rotationUncertainty().isWithin(rel.xRot()) && p.scaleUncertainty().isWithin(rel.xScale() - 1.0);
 }
 
 // Greedy scoring of one pose: each model point, in index order, takes the nearest still free data point
@@ -143,6 +144,7 @@ void xcPointMatcher::runExhaustive_(const Points& dataPoints, const xcPointMatch
                                     xcPointMatcherResultSet& results) const {
   xcTimer timer(false);
   timer.start();
+  xf_CheckFiniteData(dataPoints);
   const xc_PointMatcherModel& model = *model_ptr_;
   const bool modelIsA = model.points.size() <= dataPoints.size();
   const Points& a = modelIsA ? model.points : dataPoints;

@@ -1,7 +1,10 @@
 // Set-up shared by the point matcher's searches: the grid size and capture distance a run resolves from
-// its parameters and the model, and the start pose's inverse.
+// its parameters and the model, the start pose's inverse, and the test of the data points.
 #pragma once
 
+#include <vector>
+
+#include <foundation/vector.h>
 #include <foundation/xform.h>
 #include <ptmatch/point_matcher_run_params.h>
 
@@ -18,3 +21,7 @@ xc_SearchDistances xf_ResolveSearchDistances(const xcPointMatcherRunParams& para
 
 // The inverse of the start pose; BadParams when the start pose is singular.
 xcXform<2> xf_StartPoseInverse(const xcPointMatcherRunParams& params);
+
+// BadParams naming the first data point with a NaN or infinite coordinate: no search can place it, and
+// letting one through would poison every fit it takes part in.
+void xf_CheckFiniteData(const std::vector<xcVector<2>>& data);

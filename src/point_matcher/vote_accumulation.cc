@@ -255,12 +255,12 @@ void xf_CollectPeaks(const xcPelBuffer<std::int16_t>& accumulator, const xcRecta
 }
 
 void xf_CollectPeaksIn(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
-                       const std::vector<xc_TouchedSpan>& rows, double scale, double angle,
-                       std::int32_t minVotes, xc_CandidateStore& store) {
+                       const std::vector<xc_TouchedSpan>& rows, const std::vector<std::int32_t>& touchedRows,
+                       double scale, double angle, std::int32_t minVotes, xc_CandidateStore& store) {
   checkAccumulator(window, accumulator, "xf_CollectPeaksIn");
   checkRows(accumulator, rows, "xf_CollectPeaksIn");
   PeakScan scan(accumulator, window, scale, angle, minVotes, store);
-  for (std::int32_t v = 0; v < accumulator.height(); ++v) {
+  for (std::int32_t v : touchedRows) {
     const xc_TouchedSpan& span = rows[static_cast<std::size_t>(v)];
     if (span.isEmpty()) continue;
     const std::int16_t* row = accumulator.rowAt(v);
@@ -287,7 +287,8 @@ std::vector<xc_SetPel> xf_SetPels(const xcPelBuffer<std::uint8_t>& dataImage) {
 void xf_ScatterVotes(const std::vector<xc_SetPel>& setPels,
                      const std::vector<xcPair<std::int32_t>>& projected,
                      const std::vector<std::int16_t>& voteWeights, const xcRectangle<std::int32_t>& window,
-                     xcPelBuffer<std::int16_t>& accumulator, std::vector<xc_TouchedSpan>& rows) {
+                     xcPelBuffer<std::int16_t>& accumulator, std::vector<xc_TouchedSpan>& rows,
+                     std::vector<std::int32_t>& touchedRows) {
   if (!voteWeights.empty() && voteWeights.size() != projected.size()) {
     throw xcPelBufferError("xf_ScatterVotes: " + std::to_string(voteWeights.size()) + " vote weights for " +
                            std::to_string(projected.size()) + " model points");
@@ -313,6 +314,7 @@ void xf_ScatterVotes(const std::vector<xc_SetPel>& setPels,
       pel = static_cast<std::int16_t>(static_cast<std::uint16_t>(pel) +
                                       static_cast<std::uint16_t>(q * s.value));
       xc_TouchedSpan& span = rows[static_cast<std::size_t>(row)];
+      if (span.isEmpty()) touchedRows.push_back(row);
       span.first = std::min(span.first, column);
       span.last = std::max(span.last, column);
     }

@@ -79,18 +79,21 @@ struct xc_TouchedSpan {
 // Adds to the accumulator what xf_AccumulateVotes (voteWeights empty) or xf_AccumulateWeightedVotes would
 // add, but does not clear it first: for every model point i and set pel s whose offset lies in the window,
 // acc(s.x - px_i - xmin, s.y - py_i - ymin) += w_i * s.value, modulo 2^16. Widens rows[v] to cover every
-// pel of row v added to; `rows` must have one span per accumulator row. Throws xcPelBufferError like the
-// dense forms, and when `rows` does not fit; the accumulator is then unchanged.
+// pel of row v added to, and appends v to touchedRows when rows[v] was empty before; `rows` must have one
+// span per accumulator row. Throws xcPelBufferError like the dense forms, and when `rows` does not fit;
+// the accumulator is then unchanged.
 void xf_ScatterVotes(const std::vector<xc_SetPel>& setPels,
                      const std::vector<xcPair<std::int32_t>>& projected,
                      const std::vector<std::int16_t>& voteWeights, const xcRectangle<std::int32_t>& window,
-                     xcPelBuffer<std::int16_t>& accumulator, std::vector<xc_TouchedSpan>& rows);
+                     xcPelBuffer<std::int16_t>& accumulator, std::vector<xc_TouchedSpan>& rows,
+                     std::vector<std::int32_t>& touchedRows);
 
-// xf_CollectPeaks restricted to the spans of `rows` (one per accumulator row). When every pel outside the
-// spans holds 0 and minVotes >= 1 it offers exactly what xf_CollectPeaks would, in the same order.
+// xf_CollectPeaks restricted to the spans rows[v] of the rows v listed in touchedRows (ascending, no
+// repeats). When every other pel holds 0 and minVotes >= 1 it offers exactly what xf_CollectPeaks would,
+// in the same order.
 void xf_CollectPeaksIn(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
-                       const std::vector<xc_TouchedSpan>& rows, double scale, double angle,
-                       std::int32_t minVotes, xc_CandidateStore& store);
+                       const std::vector<xc_TouchedSpan>& rows, const std::vector<std::int32_t>& touchedRows,
+                       double scale, double angle, std::int32_t minVotes, xc_CandidateStore& store);
 
 // ---- Internal: the unweighted accumulation with a given add kernel, for tests and benchmarks. ----
 // Returns the number of pel additions made (the summed block areas).

@@ -50,22 +50,23 @@ void xc_VoteSpace::vote(const std::vector<xcPair<std::int32_t>>& projected,
       xf_AccumulateWeightedVotes(dataImage_, projected, voteWeights, window_, accumulator_);
     }
     return;
-  }
-  for (std::size_t v = 0; v < touched_.size(); ++v) {
-    xc_TouchedSpan& span = touched_[v];
-    if (span.isEmpty()) continue;
-    std::int16_t* row = accumulator_.rowAt(static_cast<std::int32_t>(v));
+  }  // Only what the last vote touched is cleared, so a pose costs what its votes cost, whatever the window.
+  for (std::int32_t v : touchedRows_) {
+    xc_TouchedSpan& span = touched_[static_cast<std::size_t>(v)];
+    std::int16_t* row = accumulator_.rowAt(v);
     std::fill(row + span.first, row + span.last + 1, std::int16_t{0});
     span = xc_TouchedSpan();
   }
-  xf_ScatterVotes(setPels_, projected, voteWeights, window_, accumulator_, touched_);
+  touchedRows_.clear();
+  xf_ScatterVotes(setPels_, projected, voteWeights, window_, accumulator_, touched_, touchedRows_);
+  std::sort(touchedRows_.begin(), touchedRows_.end());
 }
 
 void xc_VoteSpace::collectPeaks(double scale, double angle, std::int32_t minVotes,
                                 xc_CandidateStore& store) const {
   // Untouched pels hold 0, which only a threshold below 1 could offer.
   if (sparse_ && minVotes >= 1) {
-    xf_CollectPeaksIn(accumulator_, window_, touched_, scale, angle, minVotes, store);
+    xf_CollectPeaksIn(accumulator_, window_, touched_, touchedRows_, scale, angle, minVotes, store);
   } else {
     xf_CollectPeaks(accumulator_, window_, scale, angle, minVotes, store);
   }

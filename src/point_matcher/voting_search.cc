@@ -85,10 +85,8 @@ void xf_CheckVotingModel(const xc_PointMatcherModel& model) {
 Points xf_SearchFrameData(const Points& data, const xcXform<2>& startInverse) {
   Points searchFrame;
   searchFrame.reserve(data.size());
+  xf_CheckFiniteData(data);
   for (std::size_t j = 0; j < data.size(); ++j) {
-    if (!isFinite(data[j])) {
-      throwBadParams("data point " + std::to_string(j) + " has a non-finite coordinate\n");
-    }
     searchFrame.push_back(startInverse * data[j]);
     if (!isFinite(searchFrame.back())) {
       throwBadParams("the inverse of startPose maps data point " + std::to_string(j) +
