@@ -147,9 +147,12 @@ TEST(BadInputSweep, EverySearchRunsOrRefusesEveryKindOfData) {
   xcPointMatcherRunParams params;
   params.maxNumResults(3);
   params.scaleUncertainty(xcRange(-0.1, 0.1));
-  for (const auto& [name, tool] : tools) {
+  // Named copies, not structured bindings: C++17 lambdas cannot capture those.
+  for (const auto& entry : tools) {
+    const std::string name = entry.first;
+    const xcPointMatcher& tool = entry.second;
     for (const Kind& k : pointKinds()) {
-      const std::string what = std::string(name) + " run on " + k.name;
+      const std::string what = name + " run on " + k.name;
       xcPointMatcherResultSet results;
       // Grid indexing, behind the pattern search, refuses data spread over more than 2^30 grid steps.
       expectControlled(
@@ -186,7 +189,9 @@ TEST(BadInputSweep, HostileRunParametersAreRefusedBeforeAnythingLargeIsAllocated
        [](auto& p) { p.startPose(xcXform<2>(xcMatrix<2>(0, 0, 0, 0), xcVector<2>())); }},
       {"infinite translation", [](auto& p) { p.xTranslationUncertainty(xcRange(-kInf, kInf)); }},
   };
-  for (const auto& [name, change] : hostile) {
+  for (const auto& entry : hostile) {
+    const std::string name = entry.first;
+    const auto& change = entry.second;
     expectControlled(
         name,
         [&] {
@@ -234,7 +239,9 @@ TEST(BadInputSweep, TheGridCorresponderTakesOrRefusesEveryKindOfPositions) {
   xc_PointToGridCorresponder trained;
   trained.train(Positions{{0, 0}, {1, 0}, {0, 1}, {2, 2}}, xc_PointToGridCorresponderTrainParams(),
                 xcXform<2>());
-  for (const auto& [name, positions] : kinds) {
+  for (const auto& entry : kinds) {
+    const std::string name = entry.first;
+    const Positions& positions = entry.second;
     xc_PointToGridCorresponder c;
     expectControlled(
         std::string("corresponder trained on ") + name,
