@@ -4,6 +4,14 @@ add_library(ptmatch_warnings INTERFACE)
 target_compile_options(ptmatch_warnings INTERFACE
   $<$<CXX_COMPILER_ID:GNU,Clang,AppleClang>:-Wall -Wextra -Wpedantic>)
 
+if(PTMATCH_SANITIZE AND PTMATCH_TSAN)
+  message(FATAL_ERROR "PTMATCH_SANITIZE and PTMATCH_TSAN exclude each other: configure two builds")
+endif()
+if(PTMATCH_TSAN)
+  # Races are reported as errors, so that a racy run fails instead of printing and carrying on.
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 if(PTMATCH_SANITIZE)
   # Halt on the first finding so that CI fails instead of printing and carrying on.
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)

@@ -9,10 +9,10 @@
 
 namespace {
 
-// Loads a T from `bytes`, then stores what it got, which must not fail.
+// Loads `object` from `bytes`, then stores what it got, which must not fail. Works for the classes
+// themselves and for xcPersistent*, which loads whatever registered class the record names.
 template <class T>
-void loadAndStore(const std::string& bytes) {
-  T object;
+void loadThenStore(const std::string& bytes, T& object) {
   try {
     std::istringstream in(bytes);
     xcArchive loader(in);
@@ -23,6 +23,19 @@ void loadAndStore(const std::string& bytes) {
   std::ostringstream out;
   xcArchive storer(out);
   storer || object;
+}
+
+template <class T>
+void loadAndStore(const std::string& bytes) {
+  T object;
+  loadThenStore(bytes, object);
+}
+
+// Any registered persistent class (the exceptions among them), through the pointer path.
+void loadPersistentAndStore(const std::string& bytes) {
+  xcPersistent* object = nullptr;
+  loadThenStore(bytes, object);
+  delete object;
 }
 
 using Loader = void (*)(const std::string&);
@@ -41,6 +54,8 @@ constexpr Loader kLoaders[] = {
     loadAndStore<xc2PTm>,
     loadAndStore<xc3PtMatchTm>,
     loadAndStore<xcPsuedoInverse>,
+    loadAndStore<xcPelBuffer<std::uint8_t>>,
+    loadPersistentAndStore,
 };
 
 }  // namespace

@@ -91,6 +91,12 @@ void writeArchiveSeeds(const std::string& dir) {
   writeRecord(dir, 11, "affine_tm_3d", affine3d);
   xcPsuedoInverse pseudoInverse(3);
   writeRecord(dir, 12, "pseudo_inverse", pseudoInverse);
+  xcPelBuffer<std::uint8_t> pattern = ptmatch_fuzz::densePattern();
+  writeRecord(dir, 13, "pel_buffer", pattern);
+  // A registered class stored through its pointer, name first, as the tool's exceptions travel.
+  xcPersistent* error = new xcPointMatcherDefs::BadParams(L"maxNumResults must be >= 1\n");
+  writeRecord(dir, 14, "persistent", error);
+  delete error;
 }
 
 void writeRunSeeds(const std::string& dir) {
