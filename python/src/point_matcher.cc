@@ -1,8 +1,6 @@
 // ptmatch.PointMatcher: training from point arrays or a uint8 pattern, and runs that release the GIL and
 // answer Ctrl-C.
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,32 +13,15 @@
 #include "bindings.h"
 #include "conversions.h"
 #include "interrupt.h"
+#include "run_guard.h"
 #include "run_params.h"
 
 namespace ptmatch_py {
 namespace {
 
-// A tool with a count of the runs in progress: a run reads the tool on a worker thread with the GIL
-// released, so retraining or reloading it meanwhile would pull the model from under the search.
 struct PointMatcher {
   xcPointMatcher tool;
-  std::shared_ptr<std::atomic<int>> activeRuns = std::make_shared<std::atomic<int>>(0);
-
-  // Training and loading run with the GIL held, so no run can start between this check and the change.
-  void requireIdle() const {
-    if (*activeRuns > 0) throw py::value_error("the point matcher cannot be changed while a run is in progress");
-  }
-};
-
-class RunGuard {
- public:
-  explicit RunGuard(std::shared_ptr<std::atomic<int>> count) : count_(std::move(count)) { ++*count_; }
-  ~RunGuard() { --*count_; }
-  RunGuard(const RunGuard&) = delete;
-  RunGuard& operator=(const RunGuard&) = delete;
-
- private:
-  std::shared_ptr<std::atomic<int>> count_;
+  RunCounter runs;
 };
 
 xcPointMatcherDefs::Mode modeFromObject(const py::object& mode) {
@@ -55,7 +36,7 @@ xcPointMatcherDefs::Mode modeFromObject(const py::object& mode) {
 }
 
 void train(PointMatcher& self, const py::handle& points, const py::object& weights, const py::object& mode) {
-  self.requireIdle();
+  self.runs.requireIdle();
   const std::vector<xcVector<2>> model = pointsFromArray(points, "points");
   const xcPointMatcherDefs::Mode m = modeFromObject(mode);
   if (weights.is_none()) return self.tool.train(model, m);
@@ -64,7 +45,7 @@ void train(PointMatcher& self, const py::handle& points, const py::object& weigh
 
 void trainPattern(PointMatcher& self, const py::handle& pattern, const py::object& clientFromImage,
                   const py::object& offset) {
-  self.requireIdle();
+  self.runs.requireIdle();
   xcPelBuffer<std::uint8_t> buffer = pelBufferFromArray(pattern, "pattern");
   const std::vector<xcPair<std::int32_t>> origin = pairsFromArray(py::make_tuple(offset), "offset");
   buffer.offset(origin.at(0));
@@ -79,7 +60,7 @@ xcPointMatcherResultSet run(const PointMatcher& self, const py::handle& data,
   xcPointMatcherRunParams p = params ? *params : xcPointMatcherRunParams();
   applyRunKeywords(p, keywords);
   xcPointMatcherResultSet results;
-  RunGuard guard(self.activeRuns);
+  const RunCounter::Guard guard(self.runs);
   runInterruptible([&] { self.tool.run(points, p, results); }, timeLimit);
   return results;
 }
@@ -132,7 +113,7 @@ void defineTraining(py::class_<PointMatcher>& cls) {
           "image coordinates offset + (c, r); client_from_image (2x3) maps those onto the client frame, "
           "whose unit steps are the grid's steps in the data.");
   cls.def("untrain", [](PointMatcher& self) {
-    self.requireIdle();
+    self.runs.requireIdle();
     self.tool.untrain();
   });
   cls.def_property_readonly("is_trained", [](const PointMatcher& self) { return self.tool.isTrained(); });
