@@ -1,10 +1,12 @@
 // Entry point of the _ptmatch extension: registers every binding file's classes and functions.
+#include <ptmatch/version.h>
+
 #include "bindings.h"
 
 PYBIND11_MODULE(_ptmatch, m) {
   m.doc() = "Point-pattern matching for machine vision: the compiled core of the ptmatch package.";
-  // Exceptions first: later registrations refer to nothing of them, but errors raised while importing
-  // should already translate.
+  m.attr("__version__") = PTMATCH_VERSION_STRING;
+  // Exceptions first: binding code raises some of their classes itself (BadArgs).
   ptmatch_py::bindExceptions(m);
   ptmatch_py::bindRunParams(m);
   ptmatch_py::bindResults(m);

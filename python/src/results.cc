@@ -59,10 +59,10 @@ void defineResult(py::module_& m) {
       "(model_indices, data_indices) of the matched pairs. Raises NotRun for a pattern result; see "
       "PointMatcher.grid_correspondences.");
   cls.def_property_readonly(
-      "model_indices", [](const xcPointMatcherResult& r) { return correspondences(r)[0]; },
+      "model_indices", [](const xcPointMatcherResult& r) { return py::object(correspondences(r)[0]); },
       "Indices of the matched model points, ascending.");
   cls.def_property_readonly(
-      "data_indices", [](const xcPointMatcherResult& r) { return correspondences(r)[1]; },
+      "data_indices", [](const xcPointMatcherResult& r) { return py::object(correspondences(r)[1]); },
       "Indices of the data points matched to model_indices, element by element.");
   cls.def(
       "grid_to_data", [](const xcPointMatcherResult& r, std::int32_t column, std::int32_t row) {
