@@ -35,26 +35,32 @@ void loadFromBytes(const py::bytes& data, T& value) {
   }
 }
 
-// Adds to_bytes, from_bytes and pickling to a bound class whose C++ type T archives itself.
-template <class T, class Class>
-void addArchiving(Class& cls) {
+// Adds to_bytes, from_bytes and pickling to a bound class Holder whose archived C++ object is access(holder)
+// (the holder itself, or the tool inside a wrapper that carries binding state beside it).
+template <class Holder, class Class, class Access>
+void addArchiving(Class& cls, Access access) {
   cls.def(
-      "to_bytes", [](T& self) { return storeToBytes(self); },
+      "to_bytes", [access](Holder& self) { return storeToBytes(access(self)); },
       "The object as the library's binary archive record (little-endian, the same on every host).");
   cls.def_static(
       "from_bytes",
-      [](const py::bytes& data) {
-        T value;
-        loadFromBytes(data, value);
+      [access](const py::bytes& data) {
+        Holder value;
+        loadFromBytes(data, access(value));
         return value;
       },
       py::arg("data"), "Loads an object from bytes made by to_bytes; raises ptmatch.ArchiveError subclasses.");
-  cls.def(py::pickle([](T& self) { return py::make_tuple(storeToBytes(self)); },
-                     [](const py::tuple& state) {
-                       T value;
-                       loadFromBytes(state[0].cast<py::bytes>(), value);
+  cls.def(py::pickle([access](Holder& self) { return py::make_tuple(storeToBytes(access(self))); },
+                     [access](const py::tuple& state) {
+                       Holder value;
+                       loadFromBytes(state[0].cast<py::bytes>(), access(value));
                        return value;
                      }));
+}
+
+template <class T, class Class>
+void addArchiving(Class& cls) {
+  addArchiving<T>(cls, [](T& value) -> T& { return value; });
 }
 
 }  // namespace ptmatch_py

@@ -149,12 +149,7 @@ void bindGridCorresponder(py::module_& m) {
   cls.def(py::init<>());
   defineTraining(cls);
   defineRuns(cls);
-  cls.def("to_bytes", [](GridCorresponder& s) { return storeToBytes(s.tool); });
-  cls.def_static("from_bytes", [](const py::bytes& data) {
-    GridCorresponder g;
-    loadFromBytes(data, g.tool);
-    return g;
-  });
+  addArchiving<GridCorresponder>(cls, [](GridCorresponder& g) -> xc_PointToGridCorresponder& { return g.tool; });
 }
 
 }  // namespace ptmatch_py

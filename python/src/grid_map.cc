@@ -1,4 +1,5 @@
 // ptmatch.pt_to_grid_map: grid indices for points near the nodes of a roughly known grid, as NumPy arrays.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -13,26 +14,34 @@
 namespace ptmatch_py {
 namespace {
 
-// The library's result with the call's count and point count, which it does not keep itself: when no
-// starting point exists it leaves the map empty, and the Python result still has one row per point.
+// The library's result with the call's point count, which it does not keep itself: when no starting point
+// exists it leaves the map empty, and the Python result still has one row per point.
 struct GridMap {
   xcPtToGridMapResult result;
-  std::int32_t count = 0;
   std::size_t pointCount = 0;
+
+  std::size_t rows() const { return std::max(pointCount, result.map().size()); }
 };
+
+// The count xfPtToGridMap returned: the mapped points (none when it left the map empty).
+std::int32_t count(const GridMap& g) {
+  std::int32_t n = 0;
+  for (const auto& p : g.result.map()) n += p.x() != xcPtToGridMapResult::kUnmapped ? 1 : 0;
+  return n;
+}
 
 py::array_t<std::int32_t> indices(const GridMap& g) {
   std::vector<xcPair<std::int32_t>> map = g.result.map();
   if (map.empty())
-    map.assign(g.pointCount, xcPair<std::int32_t>(xcPtToGridMapResult::kUnmapped, xcPtToGridMapResult::kUnmapped));
+    map.assign(g.rows(), xcPair<std::int32_t>(xcPtToGridMapResult::kUnmapped, xcPtToGridMapResult::kUnmapped));
   return arrayFromPairs(map);
 }
 
 py::array_t<bool> mapped(const GridMap& g) {
   const std::vector<xcPair<std::int32_t>>& map = g.result.map();
-  py::array_t<bool> out(static_cast<py::ssize_t>(g.pointCount));
+  py::array_t<bool> out(static_cast<py::ssize_t>(g.rows()));
   auto w = out.mutable_unchecked<1>();
-  for (std::size_t i = 0; i < g.pointCount; ++i)
+  for (std::size_t i = 0; i < g.rows(); ++i)
     w(i) = i < map.size() && map[i].x() != xcPtToGridMapResult::kUnmapped;
   return out;
 }
@@ -44,7 +53,7 @@ GridMap runMap(const py::handle& points, const xcPtToGridMapRunParams& params) {
   {
     // Linear in the points and never stopped by the poll, so the GIL is simply released around it.
     py::gil_scoped_release release;
-    g.count = xfPtToGridMap(pts, params, g.result);
+    xfPtToGridMap(pts, params, g.result);
   }
   return g;
 }
@@ -76,7 +85,7 @@ void defineParams(py::module_& m) {
 
 void defineResult(py::module_& m) {
   py::class_<GridMap> cls(m, "GridMap", "Grid indices given to points by pt_to_grid_map.");
-  cls.def_readonly("count", &GridMap::count, "How many points received an index.");
+  cls.def_property_readonly("count", &count, "How many points received an index.");
   cls.def_property_readonly("valid", [](const GridMap& g) { return g.result.valid(); },
                             "At least 3 points received an index, so grid_to_point was fitted.");
   cls.def_property_readonly("time", [](const GridMap& g) { return g.result.time(); }, "Seconds the call took.");
@@ -85,14 +94,7 @@ void defineResult(py::module_& m) {
   cls.def_property_readonly("indices", &indices,
                             "(N, 2) int32 grid indices in input order; unmapped points hold UNMAPPED in both columns.");
   cls.def_property_readonly("mapped", &mapped, "(N,) bool: which points received an index.");
-  cls.def("to_bytes", [](GridMap& g) { return storeToBytes(g.result); });
-  cls.def_static("from_bytes", [](const py::bytes& data) {
-    GridMap g;
-    loadFromBytes(data, g.result);
-    g.pointCount = g.result.map().size();
-    for (const auto& p : g.result.map()) g.count += p.x() != xcPtToGridMapResult::kUnmapped ? 1 : 0;
-    return g;
-  });
+  addArchiving<GridMap>(cls, [](GridMap& g) -> xcPtToGridMapResult& { return g.result; });
 }
 
 }  // namespace

@@ -83,25 +83,6 @@ py::tuple gridCorrespondences(const PointMatcher& self, const xcPointMatcherResu
   return py::make_tuple(arrayFromPairs(positions), arrayFromInt32s(data));
 }
 
-void defineArchiving(py::class_<PointMatcher>& cls) {
-  cls.def("to_bytes", [](PointMatcher& self) { return storeToBytes(self.tool); },
-          "The tool as the library's binary archive record.");
-  cls.def_static(
-      "from_bytes",
-      [](const py::bytes& data) {
-        PointMatcher loaded;
-        loadFromBytes(data, loaded.tool);
-        return loaded;
-      },
-      py::arg("data"), "A new tool loaded from bytes made by to_bytes.");
-  cls.def(py::pickle([](PointMatcher& self) { return py::make_tuple(storeToBytes(self.tool)); },
-                     [](const py::tuple& state) {
-                       PointMatcher loaded;
-                       loadFromBytes(state[0].cast<py::bytes>(), loaded.tool);
-                       return loaded;
-                     }));
-}
-
 void defineTraining(py::class_<PointMatcher>& cls) {
   cls.def("train", &train, py::arg("points"), py::arg("weights") = py::none(), py::arg("mode") = "auto",
           "Trains from an (N, 2) array of model points, optionally with one signed integer weight each "
@@ -140,7 +121,7 @@ void bindPointMatcher(py::module_& m) {
           "(seconds) with TimeLimitExpired. Returns a ResultSet, best first.");
   cls.def("grid_correspondences", &gridCorrespondences, py::arg("result"),
           "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");
-  defineArchiving(cls);
+  addArchiving<PointMatcher>(cls, [](PointMatcher& p) -> xcPointMatcher& { return p.tool; });
 }
 
 }  // namespace ptmatch_py
