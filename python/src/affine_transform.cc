@@ -44,10 +44,16 @@ void defineFitting(py::class_<xc2PtMatchTm>& cls) {
 
 void defineMapping(py::class_<xc2PtMatchTm>& cls) {
   cls.def(
-      "a2b", [](const xc2PtMatchTm& tm, const py::handle& p) { return mapPoints2(p, [&](const xcVector<2>& v) { return tm.a2b(v); }); },
+      "a2b",
+      [](const xc2PtMatchTm& tm, const py::handle& p) {
+        return mapPoints2(p, [&](const xcVector<2>& v) { return tm.a2b(v); });
+      },
       py::arg("points"), "Maps a (2,) point or (N, 2) points from a-space to b-space.");
   cls.def(
-      "b2a", [](const xc2PtMatchTm& tm, const py::handle& p) { return mapPoints2(p, [&](const xcVector<2>& v) { return tm.b2a(v); }); },
+      "b2a",
+      [](const xc2PtMatchTm& tm, const py::handle& p) {
+        return mapPoints2(p, [&](const xcVector<2>& v) { return tm.b2a(v); });
+      },
       py::arg("points"), "Maps a (2,) point or (N, 2) points from b-space to a-space.");
   cls.def(
       "a2b_angle", [](const xc2PtMatchTm& tm, double angle) { return tm.a2b(xcRadian(angle)).toDouble(); },
@@ -55,10 +61,12 @@ void defineMapping(py::class_<xc2PtMatchTm>& cls) {
   cls.def(
       "b2a_angle", [](const xc2PtMatchTm& tm, double angle) { return tm.b2a(xcRadian(angle)).toDouble(); },
       py::arg("angle"));
-  cls.def_property_readonly("a2b_xform", [](const xc2PtMatchTm& tm) { return arrayFromXform(tm.a2bXform()); },
-                            "a2b as a 2x3 array.");
-  cls.def_property_readonly("b2a_xform", [](const xc2PtMatchTm& tm) { return arrayFromXform(tm.b2aXform()); },
-                            "b2a (the inverse) as a 2x3 array.");
+  cls.def_property_readonly(
+      "a2b_xform", [](const xc2PtMatchTm& tm) { return arrayFromXform(tm.a2bXform()); },
+      "a2b as a 2x3 array.");
+  cls.def_property_readonly(
+      "b2a_xform", [](const xc2PtMatchTm& tm) { return arrayFromXform(tm.b2aXform()); },
+      "b2a (the inverse) as a 2x3 array.");
 }
 
 void defineEdits(py::class_<xc2PtMatchTm>& cls) {
@@ -82,8 +90,8 @@ void bindAffineTransform(py::module_& m) {
                                "A 2-D affine transform a2b fitted by least squares from point pairs, with "
                                "its inverse b2a. The pairs are not archived.");
   cls.def(py::init<>());
-  cls.def(py::init([](const py::handle& a2b) { return xc2PtMatchTm(xformFromArray(a2b, "a2b")); }), py::arg("a2b"),
-          "From a 2x3 a2b; raises MathError when it has no finite inverse.");
+  cls.def(py::init([](const py::handle& a2b) { return xc2PtMatchTm(xformFromArray(a2b, "a2b")); }),
+          py::arg("a2b"), "From a 2x3 a2b; raises MathError when it has no finite inverse.");
   defineFitting(cls);
   defineMapping(cls);
   defineEdits(cls);

@@ -49,7 +49,8 @@ void addArchiving(Class& cls, Access access) {
         loadFromBytes(data, access(value));
         return value;
       },
-      py::arg("data"), "Loads an object from bytes made by to_bytes; raises ptmatch.ArchiveError subclasses.");
+      py::arg("data"),
+      "Loads an object from bytes made by to_bytes; raises ptmatch.ArchiveError subclasses.");
   cls.def(py::pickle([access](Holder& self) { return py::make_tuple(storeToBytes(access(self))); },
                      [access](const py::tuple& state) {
                        Holder value;

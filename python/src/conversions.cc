@@ -194,19 +194,24 @@ xcPelBuffer<std::uint8_t> pelBufferFromArray(const py::handle& obj, const char* 
   if (!a) throw py::type_error(std::string(name) + " must be a 2-D uint8 array");
   if (a.ndim() != 2) badShape(name, "(rows, columns)", a);
   constexpr py::ssize_t kMaxSide = std::numeric_limits<std::int32_t>::max();
-  if (a.shape(0) > kMaxSide || a.shape(1) > kMaxSide) throw py::value_error(std::string(name) + " is too large");
-  xcPelBuffer<std::uint8_t> buffer(static_cast<std::int32_t>(a.shape(1)), static_cast<std::int32_t>(a.shape(0)));
+  if (a.shape(0) > kMaxSide || a.shape(1) > kMaxSide)
+    throw py::value_error(std::string(name) + " is too large");
+  xcPelBuffer<std::uint8_t> buffer(static_cast<std::int32_t>(a.shape(1)),
+                                   static_cast<std::int32_t>(a.shape(0)));
   const auto r = a.unchecked<2>();
   for (std::int32_t row = 0; row < buffer.height(); ++row)
-    if (buffer.width() > 0) std::memcpy(buffer.rowAt(row), r.data(row, 0), static_cast<std::size_t>(buffer.width()));
+    if (buffer.width() > 0)
+      std::memcpy(buffer.rowAt(row), r.data(row, 0), static_cast<std::size_t>(buffer.width()));
   return buffer;
 }
 
 py::array_t<std::uint8_t> arrayFromPelBuffer(const xcPelBuffer_const<std::uint8_t>& buffer) {
-  py::array_t<std::uint8_t> a({static_cast<py::ssize_t>(buffer.height()), static_cast<py::ssize_t>(buffer.width())});
+  py::array_t<std::uint8_t> a(
+      {static_cast<py::ssize_t>(buffer.height()), static_cast<py::ssize_t>(buffer.width())});
   auto w = a.mutable_unchecked<2>();
   for (std::int32_t row = 0; row < buffer.height(); ++row)
-    if (buffer.width() > 0) std::memcpy(w.mutable_data(row, 0), buffer.rowAt(row), static_cast<std::size_t>(buffer.width()));
+    if (buffer.width() > 0)
+      std::memcpy(w.mutable_data(row, 0), buffer.rowAt(row), static_cast<std::size_t>(buffer.width()));
   return a;
 }
 

@@ -10,7 +10,6 @@
 #include <ptmatch/ptmatch.h>
 
 #include "bindings.h"
-#include "exceptions.h"
 
 namespace ptmatch_py {
 namespace {
@@ -60,7 +59,8 @@ std::string trimmed(std::string text) {
 }
 
 // Raises an instance of cls with the message and the given attributes.
-void raise(PyObject* cls, const std::string& message, std::initializer_list<std::pair<const char*, py::object>> attrs) {
+void raise(PyObject* cls, const std::string& message,
+           std::initializer_list<std::pair<const char*, py::object>> attrs) {
   py::object instance = py::reinterpret_borrow<py::object>(cls)(trimmed(message));
   for (const auto& [key, value] : attrs) instance.attr(key) = value;
   PyErr_SetObject(cls, instance.ptr());
@@ -75,7 +75,8 @@ void translatePointMatcher(const xcPointMatcherDefs::Errors& e) {
   if (dynamic_cast<const xcPointMatcherDefs::BadParams*>(&e)) cls = classes.badParams;
   if (dynamic_cast<const xcPointMatcherDefs::NotTrained*>(&e)) cls = classes.notTrained;
   if (dynamic_cast<const xcPointMatcherDefs::NotRun*>(&e)) cls = classes.notRun;
-  if (dynamic_cast<const xcPointMatcherDefs::InsufficientModelPoints*>(&e)) cls = classes.insufficientModelPoints;
+  if (dynamic_cast<const xcPointMatcherDefs::InsufficientModelPoints*>(&e))
+    cls = classes.insufficientModelPoints;
   raiseWithNumber(cls, e, e.errorNumber());
 }
 
@@ -83,7 +84,8 @@ void translateGrid(const xc_PointToGridCorresponderDefs::Errors& e) {
   PyObject* cls = classes.gridCorresponderError;
   if (dynamic_cast<const xc_PointToGridCorresponderDefs::InsufficientModelPoints*>(&e))
     cls = classes.gridInsufficientModelPoints;
-  if (dynamic_cast<const xc_PointToGridCorresponderDefs::InsufficientMemory*>(&e)) cls = classes.insufficientMemory;
+  if (dynamic_cast<const xc_PointToGridCorresponderDefs::InsufficientMemory*>(&e))
+    cls = classes.insufficientMemory;
   raiseWithNumber(cls, e, e.errorNumber());
 }
 
@@ -97,7 +99,8 @@ void translateArchive(const xcArchive::Errors& e) {
 }
 
 void translateStop(const xcStopRequested& e) {
-  PyObject* cls = e.status() == xcAttentionDefs::eTimeExpired ? classes.timeLimitExpired : classes.stopRequested;
+  PyObject* cls =
+      e.status() == xcAttentionDefs::eTimeExpired ? classes.timeLimitExpired : classes.stopRequested;
   raise(cls, e.what(), {{"status", py::int_(e.status())}});
 }
 
@@ -140,15 +143,16 @@ void translate(std::exception_ptr p) {
 
 void defineFoundationClasses(py::module_& m) {
   classes.error = define(m, "Error", {PyExc_Exception}, "Base of every exception the library raises.");
-  classes.mathError = define(m, "MathError", {classes.error, PyExc_ArithmeticError},
-                             "A numerical failure: a singular inverse, a result that does not fit in doubles.");
+  classes.mathError =
+      define(m, "MathError", {classes.error, PyExc_ArithmeticError},
+             "A numerical failure: a singular inverse, a result that does not fit in doubles.");
   classes.pelBufferError = define(m, "PelBufferError", {classes.error, PyExc_ValueError},
                                   "A refused image size, window or coordinate.");
   classes.fitError = define(m, "FitError", {classes.error, PyExc_ValueError},
                             "Point pairs that cannot determine the asked transform (too few, coincident, "
                             "collinear, non-finite).");
-  classes.stopRequested = define(m, "StopRequested", {classes.error},
-                                 "A search ended by its stop request; `status` tells why.");
+  classes.stopRequested =
+      define(m, "StopRequested", {classes.error}, "A search ended by its stop request; `status` tells why.");
   classes.timeLimitExpired = define(m, "TimeLimitExpired", {classes.stopRequested, PyExc_TimeoutError},
                                     "A search ended because its time limit passed.");
   classes.badLimit = define(m, "BadLimit", {classes.error, PyExc_ValueError}, "A NaN time limit.");
@@ -163,32 +167,34 @@ void defineFoundationClasses(py::module_& m) {
 }
 
 void defineToolClasses(py::module_& m) {
-  classes.pointMatcherError = define(m, "PointMatcherError", {classes.error}, "Base of the point matcher's exceptions.");
+  classes.pointMatcherError =
+      define(m, "PointMatcherError", {classes.error}, "Base of the point matcher's exceptions.");
   classes.badParams = define(m, "BadParams", {classes.pointMatcherError, PyExc_ValueError},
                              "A parameter or argument out of its allowed range.");
   classes.notTrained = define(m, "NotTrained", {classes.pointMatcherError},
                               "An operation that needs a trained tool, or one trained in another mode.");
   classes.notRun = define(m, "NotRun", {classes.pointMatcherError},
                           "A result accessor that needs a result of another run mode.");
-  classes.insufficientModelPoints = define(m, "InsufficientModelPoints", {classes.pointMatcherError, PyExc_ValueError},
-                                           "Training with fewer than 3 model points or set pattern pels.");
-  classes.gridCorresponderError = define(m, "GridCorresponderError", {classes.error},
-                                         "Base of the grid corresponder's exceptions.");
+  classes.insufficientModelPoints =
+      define(m, "InsufficientModelPoints", {classes.pointMatcherError, PyExc_ValueError},
+             "Training with fewer than 3 model points or set pattern pels.");
+  classes.gridCorresponderError =
+      define(m, "GridCorresponderError", {classes.error}, "Base of the grid corresponder's exceptions.");
   classes.gridInsufficientModelPoints =
       define(m, "GridInsufficientModelPoints", {classes.gridCorresponderError, PyExc_ValueError},
              "Grid corresponder training without enough cells.");
-  classes.insufficientMemory = define(m, "InsufficientMemory", {classes.gridCorresponderError, PyExc_MemoryError},
-                                      "A pattern or data box with more cells than the grid corresponder allows.");
+  classes.insufficientMemory =
+      define(m, "InsufficientMemory", {classes.gridCorresponderError, PyExc_MemoryError},
+             "A pattern or data box with more cells than the grid corresponder allows.");
   classes.notSquareMatrix = define(m, "NotSquareMatrix", {classes.error, PyExc_ValueError},
                                    "A solver called on a matrix with rows != columns.");
   classes.singularMatrix = define(m, "SingularMatrix", {classes.error, PyExc_ArithmeticError},
                                   "A singular system: the data do not determine every parameter.");
-  classes.badArgs = define(m, "BadArgs", {classes.error, PyExc_ValueError}, "Point lists of different lengths.");
+  classes.badArgs =
+      define(m, "BadArgs", {classes.error, PyExc_ValueError}, "Point lists of different lengths.");
 }
 
 }  // namespace
-
-py::handle badArgsClass() { return classes.badArgs; }
 
 void bindExceptions(py::module_& m) {
   defineFoundationClasses(m);

@@ -64,19 +64,21 @@ void defineTraining(py::class_<GridCorresponder>& cls) {
         self.runs.requireIdle();
         self.tool.train(imageAt(image, offset), trainParams(staggered, featureType));
       },
-      py::arg("image"), py::kw_only(), py::arg("staggered") = false, py::arg("feature_type") = Defs::eBoundary,
-      py::arg("offset") = py::make_tuple(0, 0),
+      py::arg("image"), py::kw_only(), py::arg("staggered") = false,
+      py::arg("feature_type") = Defs::eBoundary, py::arg("offset") = py::make_tuple(0, 0),
       "Trains from the nonzero pels of a 2-D uint8 image; pel (row r, column c) is cell offset + (c, r).");
   cls.def(
       "train_positions",
       [](GridCorresponder& self, const py::handle& positions, bool staggered, Defs::FeatureType featureType) {
         self.runs.requireIdle();
-        self.tool.train(pairsFromArray(positions, "positions"), trainParams(staggered, featureType), xcXform<2>());
+        self.tool.train(pairsFromArray(positions, "positions"), trainParams(staggered, featureType),
+                        xcXform<2>());
       },
-      py::arg("positions"), py::kw_only(), py::arg("staggered") = false, py::arg("feature_type") = Defs::eBoundary,
-      "Trains from an (N, 2) array of integer grid positions.");
+      py::arg("positions"), py::kw_only(), py::arg("staggered") = false,
+      py::arg("feature_type") = Defs::eBoundary, "Trains from an (N, 2) array of integer grid positions.");
   cls.def_property_readonly("is_trained", [](const GridCorresponder& s) { return s.tool.isTrained(); });
-  cls.def_property_readonly("pattern", [](const GridCorresponder& s) { return arrayFromPelBuffer(s.tool.pattern()); });
+  cls.def_property_readonly("pattern",
+                            [](const GridCorresponder& s) { return arrayFromPelBuffer(s.tool.pattern()); });
   cls.def_property_readonly(
       "pattern_rect",
       [](const GridCorresponder& s) {
@@ -124,7 +126,8 @@ void defineResults(py::module_& m) {
                                                       "The shifts of one run, best first.");
   set.def(py::init<>());
   set.def_property_readonly("time", &xc_PointToGridCorresponderResultSet::time);
-  set.def_property_readonly("results", [](const xc_PointToGridCorresponderResultSet& s) { return s.results(); });
+  set.def_property_readonly("results",
+                            [](const xc_PointToGridCorresponderResultSet& s) { return s.results(); });
   set.def("__len__", [](const xc_PointToGridCorresponderResultSet& s) { return s.results().size(); });
   set.def("__getitem__", [](const xc_PointToGridCorresponderResultSet& s, py::ssize_t i) {
     const auto n = static_cast<py::ssize_t>(s.results().size());
@@ -149,7 +152,8 @@ void bindGridCorresponder(py::module_& m) {
   cls.def(py::init<>());
   defineTraining(cls);
   defineRuns(cls);
-  addArchiving<GridCorresponder>(cls, [](GridCorresponder& g) -> xc_PointToGridCorresponder& { return g.tool; });
+  addArchiving<GridCorresponder>(cls,
+                                 [](GridCorresponder& g) -> xc_PointToGridCorresponder& { return g.tool; });
 }
 
 }  // namespace ptmatch_py

@@ -33,7 +33,8 @@ std::int32_t count(const GridMap& g) {
 py::array_t<std::int32_t> indices(const GridMap& g) {
   std::vector<xcPair<std::int32_t>> map = g.result.map();
   if (map.empty())
-    map.assign(g.rows(), xcPair<std::int32_t>(xcPtToGridMapResult::kUnmapped, xcPtToGridMapResult::kUnmapped));
+    map.assign(g.rows(),
+               xcPair<std::int32_t>(xcPtToGridMapResult::kUnmapped, xcPtToGridMapResult::kUnmapped));
   return arrayFromPairs(map);
 }
 
@@ -58,7 +59,9 @@ GridMap runMap(const py::handle& points, const xcPtToGridMapRunParams& params) {
   return g;
 }
 
-xcRange optionalRange(const py::object& v, const char* name) { return v.is_none() ? xcRange() : rangeFromObject(v, name); }
+xcRange optionalRange(const py::object& v, const char* name) {
+  return v.is_none() ? xcRange() : rangeFromObject(v, name);
+}
 
 xcAngleRange optionalAngleRange(const py::object& v, const char* name) {
   return v.is_none() ? xcAngleRange() : angleRangeFromObject(v, name);
@@ -72,27 +75,36 @@ void defineParams(py::module_& m) {
                                           snapSize, optionalRange(sizeTol, "size_tol"),
                                           optionalAngleRange(angleTol, "angle_tol"));
           }),
-          py::arg("xv"), py::arg("yv") = py::make_tuple(0.0, 0.0), py::kw_only(), py::arg("staggered") = false,
-          py::arg("snap_size") = 0.0, py::arg("size_tol") = py::none(), py::arg("angle_tol") = py::none());
-  cls.def_property_readonly("xv", [](const xcPtToGridMapRunParams& p) { return arrayFromPoints({p.xv()}).attr("reshape")(2); });
-  cls.def_property_readonly("yv", [](const xcPtToGridMapRunParams& p) { return arrayFromPoints({p.yv()}).attr("reshape")(2); });
+          py::arg("xv"), py::arg("yv") = py::make_tuple(0.0, 0.0), py::kw_only(),
+          py::arg("staggered") = false, py::arg("snap_size") = 0.0, py::arg("size_tol") = py::none(),
+          py::arg("angle_tol") = py::none());
+  cls.def_property_readonly(
+      "xv", [](const xcPtToGridMapRunParams& p) { return arrayFromPoints({p.xv()}).attr("reshape")(2); });
+  cls.def_property_readonly(
+      "yv", [](const xcPtToGridMapRunParams& p) { return arrayFromPoints({p.yv()}).attr("reshape")(2); });
   cls.def_property_readonly("staggered", [](const xcPtToGridMapRunParams& p) { return p.staggered(); });
   cls.def_property_readonly("snap_size", [](const xcPtToGridMapRunParams& p) { return p.snapSize(); });
-  cls.def_property_readonly("size_tol", [](const xcPtToGridMapRunParams& p) { return tupleFromRange(p.sizeTol()); });
-  cls.def_property_readonly("angle_tol", [](const xcPtToGridMapRunParams& p) { return tupleFromAngleRange(p.angleTol()); });
+  cls.def_property_readonly("size_tol",
+                            [](const xcPtToGridMapRunParams& p) { return tupleFromRange(p.sizeTol()); });
+  cls.def_property_readonly(
+      "angle_tol", [](const xcPtToGridMapRunParams& p) { return tupleFromAngleRange(p.angleTol()); });
   addArchiving<xcPtToGridMapRunParams>(cls);
 }
 
 void defineResult(py::module_& m) {
   py::class_<GridMap> cls(m, "GridMap", "Grid indices given to points by pt_to_grid_map.");
   cls.def_property_readonly("count", &count, "How many points received an index.");
-  cls.def_property_readonly("valid", [](const GridMap& g) { return g.result.valid(); },
-                            "At least 3 points received an index, so grid_to_point was fitted.");
-  cls.def_property_readonly("time", [](const GridMap& g) { return g.result.time(); }, "Seconds the call took.");
-  cls.def_property_readonly("grid_to_point", [](const GridMap& g) { return arrayFromXform(g.result.grid2point()); },
-                            "Least-squares 2x3 transform from grid indices (i, j) to point coordinates.");
-  cls.def_property_readonly("indices", &indices,
-                            "(N, 2) int32 grid indices in input order; unmapped points hold UNMAPPED in both columns.");
+  cls.def_property_readonly(
+      "valid", [](const GridMap& g) { return g.result.valid(); },
+      "At least 3 points received an index, so grid_to_point was fitted.");
+  cls.def_property_readonly(
+      "time", [](const GridMap& g) { return g.result.time(); }, "Seconds the call took.");
+  cls.def_property_readonly(
+      "grid_to_point", [](const GridMap& g) { return arrayFromXform(g.result.grid2point()); },
+      "Least-squares 2x3 transform from grid indices (i, j) to point coordinates.");
+  cls.def_property_readonly(
+      "indices", &indices,
+      "(N, 2) int32 grid indices in input order; unmapped points hold UNMAPPED in both columns.");
   cls.def_property_readonly("mapped", &mapped, "(N,) bool: which points received an index.");
   addArchiving<GridMap>(cls, [](GridMap& g) -> xcPtToGridMapResult& { return g.result; });
 }
@@ -107,10 +119,10 @@ void bindGridMap(py::module_& m) {
         "Gives grid indices to the (N, 2) points with the given GridMapParams.");
   m.def(
       "pt_to_grid_map",
-      [](const py::handle& points, const py::handle& xv, const py::handle& yv, bool staggered, double snapSize,
-         const py::object& sizeTol, const py::object& angleTol) {
-        return runMap(points, xcPtToGridMapRunParams(vectorFromObject(xv, "xv"), vectorFromObject(yv, "yv"), staggered,
-                                                     snapSize, optionalRange(sizeTol, "size_tol"),
+      [](const py::handle& points, const py::handle& xv, const py::handle& yv, bool staggered,
+         double snapSize, const py::object& sizeTol, const py::object& angleTol) {
+        return runMap(points, xcPtToGridMapRunParams(vectorFromObject(xv, "xv"), vectorFromObject(yv, "yv"),
+                                                     staggered, snapSize, optionalRange(sizeTol, "size_tol"),
                                                      optionalAngleRange(angleTol, "angle_tol")));
       },
       py::arg("points"), py::arg("xv"), py::arg("yv") = py::make_tuple(0.0, 0.0), py::kw_only(),

@@ -49,13 +49,16 @@ void definePseudoInverse(py::module_& m) {
         for (std::size_t i = 0; i < y.size(); ++i) p.update(x.data(static_cast<py::ssize_t>(i), 0), y[i]);
       },
       py::arg("x"), py::arg("y"), "Adds the rows of an (M, n) x with the M values y, in row order.");
-  cls.def("fit", [](const xcPsuedoInverse& p) { return arrayFromDoubles(p.fit()); },
-          "The n least-squares parameters; what was accumulated stays.");
+  cls.def(
+      "fit", [](const xcPsuedoInverse& p) { return arrayFromDoubles(p.fit()); },
+      "The n least-squares parameters; what was accumulated stays.");
   cls.def("reset", &xcPsuedoInverse::reset);
   cls.def("resize", &xcPsuedoInverse::resize, py::arg("n"));
   cls.def_property_readonly("size", &xcPsuedoInverse::size);
-  cls.def_property_readonly("normal_matrix", [](const xcPsuedoInverse& p) { return arrayFromMatrix(p.normalMatrix()); });
-  cls.def_property_readonly("right_hand_side", [](const xcPsuedoInverse& p) { return arrayFromDoubles(p.rightHandSide()); });
+  cls.def_property_readonly("normal_matrix",
+                            [](const xcPsuedoInverse& p) { return arrayFromMatrix(p.normalMatrix()); });
+  cls.def_property_readonly("right_hand_side",
+                            [](const xcPsuedoInverse& p) { return arrayFromDoubles(p.rightHandSide()); });
   addArchiving<xcPsuedoInverse>(cls);
 }
 
@@ -65,23 +68,26 @@ void defineMatrix(py::module_& m) {
   cls.def(py::init(&matrixFromArray), py::arg("array"), "A copy of a 2-D array.");
   cls.def("to_array", &arrayFromMatrix);
   cls.def_property_readonly("shape", [](const xcMatrixExt& x) { return py::make_tuple(x.rows(), x.cols()); });
-  cls.def("inverse",
-          [](const xcMatrixExt& x) {
-            xcMatrixExt copy = x;
-            copy.invert();
-            return arrayFromMatrix(copy);
-          },
-          "The inverse by Gauss-Jordan elimination with full pivoting; raises SingularMatrix or NotSquareMatrix.");
-  cls.def("solve",
-          [](const xcMatrixExt& x, const py::handle& b) {
-            xcMatrixExt lu = x;
-            std::vector<std::int32_t> index(static_cast<std::size_t>(x.rows()));
-            lu.ludcmp(index);
-            std::vector<double> rhs = doublesFromArray(b, "b");
-            lu.lubksb(index, rhs);
-            return arrayFromDoubles(rhs);
-          },
-          py::arg("b"), "Solves A x = b by LU decomposition with partial pivoting.");
+  cls.def(
+      "inverse",
+      [](const xcMatrixExt& x) {
+        xcMatrixExt copy = x;
+        copy.invert();
+        return arrayFromMatrix(copy);
+      },
+      "The inverse by Gauss-Jordan elimination with full pivoting; raises SingularMatrix or "
+      "NotSquareMatrix.");
+  cls.def(
+      "solve",
+      [](const xcMatrixExt& x, const py::handle& b) {
+        xcMatrixExt lu = x;
+        std::vector<std::int32_t> index(static_cast<std::size_t>(x.rows()));
+        lu.ludcmp(index);
+        std::vector<double> rhs = doublesFromArray(b, "b");
+        lu.lubksb(index, rhs);
+        return arrayFromDoubles(rhs);
+      },
+      py::arg("b"), "Solves A x = b by LU decomposition with partial pivoting.");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 PYBIND11_MODULE(_ptmatch, m) {
   m.doc() = "Point-pattern matching for machine vision: the compiled core of the ptmatch package.";
   m.attr("__version__") = PTMATCH_VERSION_STRING;
-  // Exceptions first: binding code raises some of their classes itself (BadArgs).
+  // Exceptions first, so that the translator is in place before any other registration can throw.
   ptmatch_py::bindExceptions(m);
   ptmatch_py::bindRunParams(m);
   ptmatch_py::bindResults(m);

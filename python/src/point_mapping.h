@@ -14,8 +14,8 @@ template <class Map>
 py::array_t<double> mapPoints2(const py::handle& obj, Map map) {
   const DoubleArray a = DoubleArray::ensure(obj);
   const bool single = a && a.ndim() == 1;
-  std::vector<xcVector<2>> points = single ? std::vector<xcVector<2>>{vectorFromObject(obj, "points")}
-                                           : pointsFromArray(obj, "points");
+  std::vector<xcVector<2>> points =
+      single ? std::vector<xcVector<2>>{vectorFromObject(obj, "points")} : pointsFromArray(obj, "points");
   for (xcVector<2>& p : points) p = map(p);
   py::array_t<double> out = arrayFromPoints(points);
   return single ? py::array_t<double>(out.attr("reshape")(2)) : out;
@@ -25,8 +25,8 @@ template <class Map>
 py::array_t<double> mapPoints3(const py::handle& obj, Map map) {
   const DoubleArray a = DoubleArray::ensure(obj);
   const bool single = a && a.ndim() == 1;
-  std::vector<xcVector<3>> points = single ? std::vector<xcVector<3>>{vector3FromObject(obj, "points")}
-                                           : points3FromArray(obj, "points");
+  std::vector<xcVector<3>> points =
+      single ? std::vector<xcVector<3>>{vector3FromObject(obj, "points")} : points3FromArray(obj, "points");
   for (xcVector<3>& p : points) p = map(p);
   py::array_t<double> out = arrayFromPoints3(points);
   return single ? py::array_t<double>(out.attr("reshape")(3)) : out;

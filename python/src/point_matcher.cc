@@ -32,7 +32,8 @@ xcPointMatcherDefs::Mode modeFromObject(const py::object& mode) {
   // Accepted here so that the library itself refuses them with its own message.
   if (name == "point_to_point") return xcPointMatcherDefs::ePointToPoint;
   if (name == "pattern" || name == "point_to_grid") return xcPointMatcherDefs::ePointToGrid;
-  throw py::value_error("mode must be \"auto\", \"voting\", \"exhaustive\" or a ptmatch.Mode, not \"" + name + "\"");
+  throw py::value_error("mode must be \"auto\", \"voting\", \"exhaustive\" or a ptmatch.Mode, not \"" + name +
+                        "\"");
 }
 
 void train(PointMatcher& self, const py::handle& points, const py::object& weights, const py::object& mode) {
@@ -49,7 +50,8 @@ void trainPattern(PointMatcher& self, const py::handle& pattern, const py::objec
   xcPelBuffer<std::uint8_t> buffer = pelBufferFromArray(pattern, "pattern");
   const std::vector<xcPair<std::int32_t>> origin = pairsFromArray(py::make_tuple(offset), "offset");
   buffer.offset(origin.at(0));
-  if (!clientFromImage.is_none()) buffer.clientFromImageXform(xformFromArray(clientFromImage, "client_from_image"));
+  if (!clientFromImage.is_none())
+    buffer.clientFromImageXform(xformFromArray(clientFromImage, "client_from_image"));
   self.tool.train(buffer);
 }
 
@@ -98,11 +100,15 @@ void defineTraining(py::class_<PointMatcher>& cls) {
     self.tool.untrain();
   });
   cls.def_property_readonly("is_trained", [](const PointMatcher& self) { return self.tool.isTrained(); });
-  cls.def_property_readonly("train_mode", [](const PointMatcher& self) { return self.tool.trainMode(); },
-                            "EXHAUSTIVE, POINT_TO_POINT (also for \"auto\") or POINT_TO_GRID.");
-  cls.def_property_readonly("model_points", [](const PointMatcher& self) { return arrayFromPoints(self.tool.modelPoints()); });
-  cls.def_property_readonly("weights", [](const PointMatcher& self) { return arrayFromInt32s(self.tool.weights()); });
-  cls.def_property_readonly("pattern", [](const PointMatcher& self) { return arrayFromPelBuffer(self.tool.pattern()); });
+  cls.def_property_readonly(
+      "train_mode", [](const PointMatcher& self) { return self.tool.trainMode(); },
+      "EXHAUSTIVE, POINT_TO_POINT (also for \"auto\") or POINT_TO_GRID.");
+  cls.def_property_readonly(
+      "model_points", [](const PointMatcher& self) { return arrayFromPoints(self.tool.modelPoints()); });
+  cls.def_property_readonly("weights",
+                            [](const PointMatcher& self) { return arrayFromInt32s(self.tool.weights()); });
+  cls.def_property_readonly("pattern",
+                            [](const PointMatcher& self) { return arrayFromPelBuffer(self.tool.pattern()); });
 }
 
 }  // namespace
@@ -119,8 +125,9 @@ void bindPointMatcher(py::module_& m) {
           "arguments named as RunParams' properties (which override params), or both. The GIL is "
           "released while the search runs; Ctrl-C stops it with KeyboardInterrupt and time_limit "
           "(seconds) with TimeLimitExpired. Returns a ResultSet, best first.");
-  cls.def("grid_correspondences", &gridCorrespondences, py::arg("result"),
-          "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");
+  cls.def(
+      "grid_correspondences", &gridCorrespondences, py::arg("result"),
+      "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");
   addArchiving<PointMatcher>(cls, [](PointMatcher& p) -> xcPointMatcher& { return p.tool; });
 }
 

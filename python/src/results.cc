@@ -65,14 +65,15 @@ void defineResult(py::module_& m) {
       "data_indices", [](const xcPointMatcherResult& r) { return py::object(correspondences(r)[1]); },
       "Indices of the data points matched to model_indices, element by element.");
   cls.def(
-      "grid_to_data", [](const xcPointMatcherResult& r, std::int32_t column, std::int32_t row) {
+      "grid_to_data",
+      [](const xcPointMatcherResult& r, std::int32_t column, std::int32_t row) {
         return r.gridToDataMap(xcPair<std::int32_t>(column, row));
       },
       py::arg("column"), py::arg("row"),
       "For a pattern result: the data point on the pattern pel (column, row), or -1.");
   cls.def("__repr__", [](const xcPointMatcherResult& r) {
-    return "<ptmatch.Result coverage=" + std::to_string(r.coverage()) + " fit_error=" + std::to_string(r.fitError()) +
-           ">";
+    return "<ptmatch.Result coverage=" + std::to_string(r.coverage()) +
+           " fit_error=" + std::to_string(r.fitError()) + ">";
   });
   addArchiving<xcPointMatcherResult>(cls);
 }
@@ -92,11 +93,14 @@ void defineResultSet(py::module_& m) {
     return s.results()[static_cast<std::size_t>(i)];
   });
   cls.def(
-      "__iter__", [](const xcPointMatcherResultSet& s) { return py::make_iterator(s.results().begin(), s.results().end()); },
+      "__iter__",
+      [](const xcPointMatcherResultSet& s) {
+        return py::make_iterator(s.results().begin(), s.results().end());
+      },
       py::keep_alive<0, 1>());
   cls.def("__repr__", [](const xcPointMatcherResultSet& s) {
-    return "<ptmatch.ResultSet " + std::to_string(s.results().size()) + " results in " + std::to_string(s.time()) +
-           " s>";
+    return "<ptmatch.ResultSet " + std::to_string(s.results().size()) + " results in " +
+           std::to_string(s.time()) + " s>";
   });
   addArchiving<xcPointMatcherResultSet>(cls);
 }

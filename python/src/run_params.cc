@@ -15,9 +15,8 @@
 namespace ptmatch_py {
 namespace {
 
-const char* const kParamNames[] = {"min_coverage", "start_pose",    "rotation_range", "scale_range",
-                                   "x_range",      "y_range",       "grid_size",      "capture_range",
-                                   "max_results"};
+const char* const kParamNames[] = {"min_coverage", "start_pose", "rotation_range", "scale_range", "x_range",
+                                   "y_range",      "grid_size",  "capture_range",  "max_results"};
 
 // None selects the search's own choice; a number fixes the value (validated before auto is switched off,
 // so a refused value keeps the old setting).
@@ -47,7 +46,9 @@ void setStartPose(xcPointMatcherRunParams& p, const py::object& v) {
   p.startPose(v.is_none() ? xcXform<2>() : xformFromArray(v, "start_pose"));
 }
 
-py::object optionalValue(bool isAuto, double value) { return isAuto ? py::object(py::none()) : py::float_(value); }
+py::object optionalValue(bool isAuto, double value) {
+  return isAuto ? py::object(py::none()) : py::float_(value);
+}
 
 void defineProperties(py::class_<xcPointMatcherRunParams>& cls) {
   cls.def_property(
@@ -55,11 +56,13 @@ void defineProperties(py::class_<xcPointMatcherRunParams>& cls) {
       [](xcPointMatcherRunParams& p, double v) { p.minCoverage(v); },
       "Least fraction of the model (by weight) a result must cover, in [0, 1].");
   cls.def_property(
-      "start_pose", [](const xcPointMatcherRunParams& p) { return arrayFromXform(p.startPose()); }, &setStartPose,
+      "start_pose", [](const xcPointMatcherRunParams& p) { return arrayFromXform(p.startPose()); },
+      &setStartPose,
       "Expected model-to-data pose as a 2x3 array; the ranges below are relative to it. None: identity.");
   cls.def_property(
       "rotation_range",
-      [](const xcPointMatcherRunParams& p) { return tupleFromAngleRange(p.rotationUncertainty()); }, &setRotation,
+      [](const xcPointMatcherRunParams& p) { return tupleFromAngleRange(p.rotationUncertainty()); },
+      &setRotation,
       "Allowed rotation about the start pose, (start, end) in radians counter-clockwise, or \"full\". "
       "None: +-15 degrees.");
   cls.def_property(
@@ -67,15 +70,13 @@ void defineProperties(py::class_<xcPointMatcherRunParams>& cls) {
       &setScale,
       "Allowed scale change as fractions: (-0.1, 0.1) allows factors 0.9 to 1.1. None: (0, 0), no change.");
   cls.def_property(
-      "x_range",
-      [](const xcPointMatcherRunParams& p) { return tupleFromRange(p.xTranslationUncertainty()); },
+      "x_range", [](const xcPointMatcherRunParams& p) { return tupleFromRange(p.xTranslationUncertainty()); },
       [](xcPointMatcherRunParams& p, const py::object& v) {
         p.xTranslationUncertainty(v.is_none() ? xcRange::FullRange() : rangeFromObject(v, "x_range"));
       },
       "Allowed translation in x, (start, end); None or \"full\": anywhere.");
   cls.def_property(
-      "y_range",
-      [](const xcPointMatcherRunParams& p) { return tupleFromRange(p.yTranslationUncertainty()); },
+      "y_range", [](const xcPointMatcherRunParams& p) { return tupleFromRange(p.yTranslationUncertainty()); },
       [](xcPointMatcherRunParams& p, const py::object& v) {
         p.yTranslationUncertainty(v.is_none() ? xcRange::FullRange() : rangeFromObject(v, "y_range"));
       },
