@@ -1,0 +1,64 @@
+// The worker-thread runner behind every search the module starts.
+#include "interrupt.h"
+
+#include <chrono>
+#include <exception>
+#include <future>
+#include <thread>
+
+#include <pybind11/pybind11.h>
+
+#include <foundation/attention.h>
+
+namespace py = pybind11;
+
+namespace ptmatch_py {
+namespace {
+
+// Short enough that Ctrl-C feels immediate, long enough that a waiting thread costs nothing measurable.
+constexpr std::chrono::milliseconds kSignalCheckInterval{20};
+
+void runArmed(const std::function<void()>& work, xcStopSource& stop, std::optional<double> timeLimitSeconds) {
+  if (timeLimitSeconds) {
+    xcAttentionScope scope(stop, *timeLimitSeconds);
+    work();
+  } else {
+    xcAttentionScope scope(stop);
+    work();
+  }
+}
+
+}  // namespace
+
+void runInterruptible(const std::function<void()>& work, std::optional<double> timeLimitSeconds) {
+  xcStopSource stop;
+  std::exception_ptr failure;
+  std::promise<void> finished;
+  std::future<void> done = finished.get_future();
+  bool interrupted = false;
+  {
+    py::gil_scoped_release release;
+    std::thread worker([&] {
+      try {
+        runArmed(work, stop, timeLimitSeconds);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      finished.set_value();
+    });
+    while (done.wait_for(kSignalCheckInterval) != std::future_status::ready) {
+      py::gil_scoped_acquire acquire;
+      if (PyErr_CheckSignals() != 0) {
+        interrupted = true;
+        stop.requestStop();
+        break;
+      }
+    }
+    worker.join();
+  }
+  // The handler's exception is still set on this thread; the search's own outcome no longer matters.
+  if (interrupted) throw py::error_already_set();
+  if (failure) std::rethrow_exception(failure);
+}
+
+}  // namespace ptmatch_py

@@ -1,0 +1,134 @@
+// ptmatch.PointMatcher: training from point arrays or a uint8 pattern, and runs that release the GIL and
+// answer Ctrl-C.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <pybind11/stl.h>
+
+#include <ptmatch/ptmatch.h>
+
+#include "archiving.h"
+#include "bindings.h"
+#include "conversions.h"
+#include "interrupt.h"
+#include "run_guard.h"
+#include "run_params.h"
+
+namespace ptmatch_py {
+namespace {
+
+struct PointMatcher {
+  xcPointMatcher tool;
+  RunCounter runs;
+};
+
+xcPointMatcherDefs::Mode modeFromObject(const py::object& mode) {
+  if (!py::isinstance<py::str>(mode)) return mode.cast<xcPointMatcherDefs::Mode>();
+  const std::string name = mode.cast<std::string>();
+  if (name == "auto" || name == "voting") return xcPointMatcherDefs::eAutoDetect;
+  if (name == "exhaustive") return xcPointMatcherDefs::eExhaustiveMode;
+  // Accepted here so that the library itself refuses them with its own message.
+  if (name == "point_to_point") return xcPointMatcherDefs::ePointToPoint;
+  if (name == "pattern" || name == "point_to_grid") return xcPointMatcherDefs::ePointToGrid;
+  throw py::value_error("mode must be \"auto\", \"voting\", \"exhaustive\" or a ptmatch.Mode, not \"" + name +
+                        "\"");
+}
+
+void train(PointMatcher& self, const py::handle& points, const py::object& weights, const py::object& mode) {
+  self.runs.requireIdle();
+  const std::vector<xcVector<2>> model = pointsFromArray(points, "points");
+  const xcPointMatcherDefs::Mode m = modeFromObject(mode);
+  if (weights.is_none()) return self.tool.train(model, m);
+  self.tool.train(model, int32sFromArray(weights, "weights"), m);
+}
+
+void trainPattern(PointMatcher& self, const py::handle& pattern, const py::object& clientFromImage,
+                  const py::object& offset) {
+  self.runs.requireIdle();
+  xcPelBuffer<std::uint8_t> buffer = pelBufferFromArray(pattern, "pattern");
+  const std::vector<xcPair<std::int32_t>> origin = pairsFromArray(py::make_tuple(offset), "offset");
+  buffer.offset(origin.at(0));
+  if (!clientFromImage.is_none())
+    buffer.clientFromImageXform(xformFromArray(clientFromImage, "client_from_image"));
+  self.tool.train(buffer);
+}
+
+xcPointMatcherResultSet run(const PointMatcher& self, const py::handle& data,
+                            const std::optional<xcPointMatcherRunParams>& params,
+                            std::optional<double> timeLimit, const py::kwargs& keywords) {
+  const std::vector<xcVector<2>> points = pointsFromArray(data, "data");
+  xcPointMatcherRunParams p = params ? *params : xcPointMatcherRunParams();
+  applyRunKeywords(p, keywords);
+  xcPointMatcherResultSet results;
+  const RunCounter::Guard guard(self.runs);
+  runInterruptible([&] { self.tool.run(points, p, results); }, timeLimit);
+  return results;
+}
+
+// The pairs of a pattern result: every set pattern pel that holds a data point, in raster order.
+py::tuple gridCorrespondences(const PointMatcher& self, const xcPointMatcherResult& result) {
+  const xcPelBuffer_const<std::uint8_t>& pattern = self.tool.pattern();
+  std::vector<xcPair<std::int32_t>> positions;
+  std::vector<std::int32_t> data;
+  for (std::int32_t row = 0; row < pattern.height(); ++row) {
+    for (std::int32_t col = 0; col < pattern.width(); ++col) {
+      if (pattern.rowAt(row)[col] == 0) continue;
+      const xcPair<std::int32_t> pel(pattern.offset().x() + col, pattern.offset().y() + row);
+      const std::int32_t index = result.gridToDataMap(pel);
+      if (index < 0) continue;
+      positions.push_back(pel);
+      data.push_back(index);
+    }
+  }
+  return py::make_tuple(arrayFromPairs(positions), arrayFromInt32s(data));
+}
+
+void defineTraining(py::class_<PointMatcher>& cls) {
+  cls.def("train", &train, py::arg("points"), py::arg("weights") = py::none(), py::arg("mode") = "auto",
+          "Trains from an (N, 2) array of model points, optionally with one signed integer weight each "
+          "(a negative weight counts a point's presence against a pose). mode: \"auto\" (or \"voting\") "
+          "for the voting search, \"exhaustive\" for the exhaustive search of a few points, or a Mode.");
+  cls.def("train_pattern", &trainPattern, py::arg("pattern"), py::arg("client_from_image") = py::none(),
+          py::arg("offset") = py::make_tuple(0, 0),
+          "Trains from a 2-D uint8 array whose nonzero pels are grid nodes. Pel (row r, column c) lies at "
+          "image coordinates offset + (c, r); client_from_image (2x3) maps those onto the client frame, "
+          "whose unit steps are the grid's steps in the data.");
+  cls.def("untrain", [](PointMatcher& self) {
+    self.runs.requireIdle();
+    self.tool.untrain();
+  });
+  cls.def_property_readonly("is_trained", [](const PointMatcher& self) { return self.tool.isTrained(); });
+  cls.def_property_readonly(
+      "train_mode", [](const PointMatcher& self) { return self.tool.trainMode(); },
+      "EXHAUSTIVE, POINT_TO_POINT (also for \"auto\") or POINT_TO_GRID.");
+  cls.def_property_readonly(
+      "model_points", [](const PointMatcher& self) { return arrayFromPoints(self.tool.modelPoints()); });
+  cls.def_property_readonly("weights",
+                            [](const PointMatcher& self) { return arrayFromInt32s(self.tool.weights()); });
+  cls.def_property_readonly("pattern",
+                            [](const PointMatcher& self) { return arrayFromPelBuffer(self.tool.pattern()); });
+}
+
+}  // namespace
+
+void bindPointMatcher(py::module_& m) {
+  py::class_<PointMatcher> cls(m, "PointMatcher",
+                               "Finds where a trained pattern of points lies among data points. Copies "
+                               "(copy.deepcopy, pickling) are independent tools.");
+  cls.def(py::init<>());
+  defineTraining(cls);
+  cls.def("run", &run, py::arg("data"), py::arg("params") = py::none(), py::kw_only(),
+          py::arg("time_limit") = py::none(),
+          "Finds the poses of the model among the (M, 2) data points. Takes a RunParams, keyword "
+          "arguments named as RunParams' properties (which override params), or both. The GIL is "
+          "released while the search runs; Ctrl-C stops it with KeyboardInterrupt and time_limit "
+          "(seconds) with TimeLimitExpired. Returns a ResultSet, best first.");
+  cls.def(
+      "grid_correspondences", &gridCorrespondences, py::arg("result"),
+      "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");
+  addArchiving<PointMatcher>(cls, [](PointMatcher& p) -> xcPointMatcher& { return p.tool; });
+}
+
+}  // namespace ptmatch_py
