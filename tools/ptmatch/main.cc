@@ -14,7 +14,7 @@ namespace {
 void addTrainOptions(CLI::App& cmd, TrainOptions& o) {
   auto* model = cmd.add_option("-m,--model", o.model, "model points: CSV (x,y[,weight] per line) or JSON");
   auto* pattern =
-      cmd.add_option("-p,--pattern", o.pattern, "grid pattern: PGM (P2/P5), nonzero pels are nodes");
+      cmd.add_option("-p,--pattern", o.pattern, "grid pattern: PNG or PGM (P2/P5), nonzero pels are nodes");
   model->excludes(pattern);
   cmd.add_option("--pel-size", o.pelSize,
                  "pattern: distance between neighbouring nodes in data units (default 1)");
