@@ -2,9 +2,11 @@
 // Every failure reaches the user as one line on stderr naming the file or option and the problem.
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
+#include <ptmatch/version.h>
 #include "commands.h"
 #include "io.h"
 
@@ -46,6 +48,7 @@ int main(int argc, char** argv) {
   using namespace ptmatch_cli;
   CLI::App app{"ptmatch: find a pattern of 2-D points among data points"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("ptmatch ") + PTMATCH_VERSION_STRING);
 
   TrainOptions train;
   RunOptions run;
@@ -87,6 +90,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     reportError(e.what());
