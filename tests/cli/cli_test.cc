@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -223,6 +224,53 @@ TEST(PtmatchCli, SvgIsWellFormedWithOneMarkerPerPoint) {
   EXPECT_EQ(countOf(text, "class=\"data\""), 14u);
   EXPECT_EQ(countOf(text, "class=\"model\""), 10u);
   EXPECT_EQ(countOf(text, "class=\"pair\""), 9u);
+}
+
+struct Marker {
+  double x, y;
+  std::string element;
+};
+
+// The centres of the SVG elements of one class: (cx, cy) of circles, the middle of rects.
+std::vector<Marker> markers(const std::string& svg, const std::string& cls) {
+  std::vector<Marker> found;
+  const std::string key = "class=\"" + cls + "\"";
+  for (std::size_t at = svg.find(key); at != std::string::npos; at = svg.find(key, at + 1)) {
+    const std::size_t start = svg.rfind('<', at);
+    const std::string element = svg.substr(start, svg.find('>', at) - start);
+    auto number = [&](const std::string& name) {
+      const std::size_t value = element.find(" " + name + "=\"") + name.size() + 3;
+      return std::stod(element.substr(value));
+    };
+    if (element.rfind("<circle", 0) == 0) {
+      found.push_back({number("cx"), number("cy"), element});
+    } else {
+      found.push_back({number("x") + number("width") / 2, number("y") + number("height") / 2, element});
+    }
+  }
+  return found;
+}
+
+// A sparse pattern's pose maps pattern pels, a dense one's client units; either way every matched node
+// must be drawn on a data point.
+TEST(PtmatchCli, SvgOfAPatternMatchDrawsEveryMatchedNodeOnADataPoint) {
+  for (const char* args :
+       {"-p sparse.pgm --pel-size 12 sparse.csv", "-p pattern.png --pel-size 12 grid.csv"}) {
+    const std::string svg = outPath("pattern.svg");
+    const Outcome o = ptmatch(std::string("match --scale 0.9,1.1 ") + args + " --svg '" + svg + "'");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = readFile(svg);
+    const std::vector<Marker> data = markers(text, "data");
+    int matched = 0;
+    for (const Marker& m : markers(text, "model")) {
+      if (m.element.find("#2ca02c") == std::string::npos) continue;
+      ++matched;
+      EXPECT_TRUE(std::any_of(data.begin(), data.end(),
+                              [&](const Marker& d) { return std::hypot(d.x - m.x, d.y - m.y) < 1.0; }))
+          << args << ": matched node drawn at " << m.x << "," << m.y;
+    }
+    EXPECT_GE(matched, 5) << args;
+  }
 }
 
 struct BadCase {

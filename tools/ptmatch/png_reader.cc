@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <csetjmp>
 #include <cstdio>
-#include <cstring>
 #include <vector>
 
 #include "io.h"
@@ -47,7 +46,12 @@ class PngFile {
     if (!file_) throw CliError(path + ": cannot open file");
     png_ = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error_, onPngError, onPngWarning);
     if (png_) info_ = png_create_info_struct(png_);
-    if (!png_ || !info_) fail("out of memory");
+    if (!png_ || !info_) {
+      // The destructor does not run for a constructor that throws.
+      png_destroy_read_struct(&png_, &info_, nullptr);
+      std::fclose(file_);
+      fail("out of memory");
+    }
     png_set_user_limits(png_, kMaxSide, kMaxSide);
     png_init_io(png_, file_);
   }
