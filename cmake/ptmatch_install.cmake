@@ -1,7 +1,8 @@
-# Installation: headers, the library and a CMake package so that find_package(ptmatch CONFIG) works.
+# Installation: headers, the static and the shared library, the ptmatch executable (tools/), a CMake
+# package so that find_package(ptmatch CONFIG) works, and a pkg-config file.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS ptmatch ptmatch_warnings EXPORT ptmatchTargets
+install(TARGETS ptmatch ptmatch_shared ptmatch_warnings EXPORT ptmatchTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
@@ -18,3 +19,10 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/ptmatchConfigVersio
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ptmatchConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/ptmatchConfigVersion.cmake
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/ptmatch)
+
+# The .pc file finds the prefix from its own place, so that `cmake --install --prefix` anywhere (and moving
+# the installed tree) gives a correct file.
+file(RELATIVE_PATH PTMATCH_PC_TO_PREFIX "/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/")
+string(REGEX REPLACE "/$" "" PTMATCH_PC_TO_PREFIX "${PTMATCH_PC_TO_PREFIX}")
+configure_file(cmake/ptmatch.pc.in ${CMAKE_CURRENT_BINARY_DIR}/ptmatch.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ptmatch.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -2,8 +2,8 @@
 # Installs, from Debian's packages, whatever the build needs and this machine lacks.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
-  pybind11-dev python3-dev python3-numpy python3-pytest)
+packages=(cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  nlohmann-json3-dev libpng-dev pybind11-dev python3-dev python3-numpy python3-pytest)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -1,11 +1,12 @@
 // Runs the ptmatch executable on the fixture files in data/ and checks its output, its exit status and the
 // files it writes. scene.csv holds model.csv rotated by 30 degrees and shifted by (100, 50), without model
 // point 8 (weight 1 of 11) and with 5 clutter points; grid.csv a 5 x 4 grid of step 12 with one gap and one
-// stray point.
+// stray point. pattern.pgm and the pattern*.png files (from make_png_fixtures.py) hold one 6 x 5 pattern.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -143,6 +144,26 @@ TEST(PtmatchCli, PatternTrainedToolFindsTheGrid) {
   EXPECT_EQ(result["correspondences"].size(), 19u);
 }
 
+// Every PNG kind the tool reads must give the same nodes as the PGM: the palette and RGB files draw nodes in
+// colours so dark that a luminance rule would lose some, and the 1-bit file is interlaced.
+class PtmatchCliPatternFiles : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(PtmatchCliPatternFiles, TrainAStoredToolThatFindsTheGrid) {
+  const std::string tool = outPath("grid.ptm");
+  const Outcome trained = ptmatch(std::string("train -p ") + GetParam() + " --pel-size 12 -o '" + tool + "'");
+  ASSERT_EQ(trained.status, 0) << trained.err;
+  const Outcome o = ptmatch("run '" + tool + "' grid.csv --scale 0.9,1.1 --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json run = nlohmann::json::parse(o.out)["runs"][0];
+  EXPECT_EQ(run["model_points"].get<int>(), 28);
+  EXPECT_NEAR(run["results"][0]["coverage"].get<double>(), 19.0 / 28.0, 1e-9);
+  EXPECT_NEAR(run["results"][0]["pose"]["scale"].get<double>(), 1.0, 1e-3);
+}
+
+INSTANTIATE_TEST_SUITE_P(PgmAndPng, PtmatchCliPatternFiles,
+                         ::testing::Values("pattern.pgm", "pattern.png", "pattern_1bit_interlaced.png",
+                                           "pattern_palette.png", "pattern_rgb.png"));
+
 TEST(PtmatchCli, GridIndexesNeighboursOneStepApartAndLeavesTheStrayPoint) {
   const Outcome o = ptmatch("grid grid.csv --xv 12,0 --yv 0,12 --json");
   ASSERT_EQ(o.status, 0) << o.err;
@@ -205,6 +226,53 @@ TEST(PtmatchCli, SvgIsWellFormedWithOneMarkerPerPoint) {
   EXPECT_EQ(countOf(text, "class=\"pair\""), 9u);
 }
 
+struct Marker {
+  double x, y;
+  std::string element;
+};
+
+// The centres of the SVG elements of one class: (cx, cy) of circles, the middle of rects.
+std::vector<Marker> markers(const std::string& svg, const std::string& cls) {
+  std::vector<Marker> found;
+  const std::string key = "class=\"" + cls + "\"";
+  for (std::size_t at = svg.find(key); at != std::string::npos; at = svg.find(key, at + 1)) {
+    const std::size_t start = svg.rfind('<', at);
+    const std::string element = svg.substr(start, svg.find('>', at) - start);
+    auto number = [&](const std::string& name) {
+      const std::size_t value = element.find(" " + name + "=\"") + name.size() + 3;
+      return std::stod(element.substr(value));
+    };
+    if (element.rfind("<circle", 0) == 0) {
+      found.push_back({number("cx"), number("cy"), element});
+    } else {
+      found.push_back({number("x") + number("width") / 2, number("y") + number("height") / 2, element});
+    }
+  }
+  return found;
+}
+
+// A sparse pattern's pose maps pattern pels, a dense one's client units; either way every matched node
+// must be drawn on a data point.
+TEST(PtmatchCli, SvgOfAPatternMatchDrawsEveryMatchedNodeOnADataPoint) {
+  for (const char* args :
+       {"-p sparse.pgm --pel-size 12 sparse.csv", "-p pattern.png --pel-size 12 grid.csv"}) {
+    const std::string svg = outPath("pattern.svg");
+    const Outcome o = ptmatch(std::string("match --scale 0.9,1.1 ") + args + " --svg '" + svg + "'");
+    ASSERT_EQ(o.status, 0) << o.err;
+    const std::string text = readFile(svg);
+    const std::vector<Marker> data = markers(text, "data");
+    int matched = 0;
+    for (const Marker& m : markers(text, "model")) {
+      if (m.element.find("#2ca02c") == std::string::npos) continue;
+      ++matched;
+      EXPECT_TRUE(std::any_of(data.begin(), data.end(),
+                              [&](const Marker& d) { return std::hypot(d.x - m.x, d.y - m.y) < 1.0; }))
+          << args << ": matched node drawn at " << m.x << "," << m.y;
+    }
+    EXPECT_GE(matched, 5) << args;
+  }
+}
+
 struct BadCase {
   const char* args;
   const char* message;  // part of the one error line
@@ -222,26 +290,32 @@ TEST_P(PtmatchCliErrors, FailWithOneLineNamingTheProblem) {
 
 INSTANTIATE_TEST_SUITE_P(
     BadInput, PtmatchCliErrors,
-    ::testing::Values(BadCase{"match -m bad_number.csv scene.csv", "bad_number.csv:3:"},
-                      BadCase{"match -m bad_fields.csv scene.csv",
-                              "bad_fields.csv:2: expected 2 or 3 fields"},
-                      BadCase{"match -m bad.json scene.csv", "bad.json: bad JSON"},
-                      BadCase{"match -m too_few.csv scene.csv", "too_few.csv: training needs at least 3"},
-                      BadCase{"match -m model.csv missing.csv", "missing.csv: cannot open"},
-                      BadCase{"run bad_tool.ptm scene.csv", "bad_tool.ptm: not a stored tool"},
-                      BadCase{"run model.csv scene.csv", "model.csv: not a stored tool"},
-                      BadCase{"match -p bad_number.csv scene.csv", "bad_number.csv: not a PGM"},
-                      BadCase{"match -m model.csv scene.csv --bogus", "--bogus"},
-                      BadCase{"match -m model.csv scene.csv --min-coverage 2", "--min-coverage"},
-                      BadCase{"match -m model.csv scene.csv --x-range 5", "--x-range"},
-                      BadCase{"match -m model.csv scene.csv --scale 0.05,1", "--scale"},
-                      BadCase{"match -m model.csv scene.csv --start-pose 1,2,3", "--start-pose"},
-                      BadCase{"match -m model.csv scene.csv --grid-size -1", "--grid-size"},
-                      BadCase{"match -m model.csv scene.csv --max-results 0", "--max-results"},
-                      BadCase{"match -m model.csv scene.csv --time-limit -1", "--time-limit"},
-                      BadCase{"match -m model.csv scene.csv --mode fast", "--mode"},
-                      BadCase{"match -m model.csv -p pattern.pgm scene.csv", "excludes"},
-                      BadCase{"grid grid.csv --xv 12 --yv 0,12", "--xv"}));
+    ::testing::Values(
+        BadCase{"match -m bad_number.csv scene.csv", "bad_number.csv:3:"},
+        BadCase{"match -m bad_fields.csv scene.csv", "bad_fields.csv:2: expected 2 or 3 fields"},
+        BadCase{"match -m bad.json scene.csv", "bad.json: bad JSON"},
+        BadCase{"match -m too_few.csv scene.csv", "too_few.csv: training needs at least 3"},
+        BadCase{"match -m model.csv missing.csv", "missing.csv: cannot open"},
+        BadCase{"run bad_tool.ptm scene.csv", "bad_tool.ptm: not a stored tool"},
+        BadCase{"run model.csv scene.csv", "model.csv: not a stored tool"},
+        BadCase{"match -p bad_number.csv scene.csv", "bad_number.csv: not a PNG or PGM"},
+        BadCase{"train -p pattern_16bit.png -o /dev/null", "pattern_16bit.png: PNG with 16-bit"},
+        BadCase{"train -p pattern_alpha.png -o /dev/null", "pattern_alpha.png: PNG with transp"},
+        BadCase{"train -p pattern_trns.png -o /dev/null", "pattern_trns.png: PNG with transp"},
+        BadCase{"train -p pattern_truncated.png -o /dev/null", "pattern_truncated.png: bad PNG: the"},
+        BadCase{"train -p pattern_huge.png -o /dev/null", "pattern_huge.png: bad PNG: Invalid IHDR"},
+        BadCase{"train -p missing.png -o /dev/null", "missing.png: cannot open"},
+        BadCase{"match -m model.csv scene.csv --bogus", "--bogus"},
+        BadCase{"match -m model.csv scene.csv --min-coverage 2", "--min-coverage"},
+        BadCase{"match -m model.csv scene.csv --x-range 5", "--x-range"},
+        BadCase{"match -m model.csv scene.csv --scale 0.05,1", "--scale"},
+        BadCase{"match -m model.csv scene.csv --start-pose 1,2,3", "--start-pose"},
+        BadCase{"match -m model.csv scene.csv --grid-size -1", "--grid-size"},
+        BadCase{"match -m model.csv scene.csv --max-results 0", "--max-results"},
+        BadCase{"match -m model.csv scene.csv --time-limit -1", "--time-limit"},
+        BadCase{"match -m model.csv scene.csv --mode fast", "--mode"},
+        BadCase{"match -m model.csv -p pattern.pgm scene.csv", "excludes"},
+        BadCase{"grid grid.csv --xv 12 --yv 0,12", "--xv"}));
 
 TEST(PtmatchCli, HelpOfEverySubcommandSucceeds) {
   for (const char* sub : {"train", "run", "match", "grid", "demo"}) {

@@ -125,7 +125,7 @@ xcPointMatcher trainTool(const TrainOptions& o) {
   PointList model;
   xcPelBuffer<unsigned char> pattern;
   if (o.model.empty()) {
-    pattern = readPgm(o.pattern);
+    pattern = readPattern(o.pattern);
     if (!(o.pelSize > 0) || !std::isfinite(o.pelSize)) throw CliError("--pel-size: must be positive");
     pattern.clientFromImageXform(xcXform<2>(xcMatrix<2>(o.pelSize, 0, 0, o.pelSize), xcVector<2>()));
   } else {

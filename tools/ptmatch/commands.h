@@ -10,7 +10,7 @@ namespace ptmatch_cli {
 // Exit statuses shared by every subcommand.
 constexpr int kFound = 0, kNothingFound = 1, kError = 2;
 
-// How to train: from a points file (--model) or a PGM grid pattern (--pattern).
+// How to train: from a points file (--model) or a PNG or PGM grid pattern (--pattern).
 struct TrainOptions {
   std::string model;
   std::string pattern;

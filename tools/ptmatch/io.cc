@@ -163,11 +163,15 @@ PointList readPoints(const std::string& path) {
   return list;
 }
 
+xcPelBuffer<unsigned char> readPattern(const std::string& path) {
+  return isPng(path) ? readPng(path) : readPgm(path);
+}
+
 xcPelBuffer<unsigned char> readPgm(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CliError(path + ": cannot open file");
   const std::string magic = pgmToken(in);
-  if (magic != "P5" && magic != "P2") throw CliError(path + ": not a PGM file (P2 or P5)");
+  if (magic != "P5" && magic != "P2") throw CliError(path + ": not a PNG or PGM (P2 or P5) file");
   // A pattern is a grid of features, never a photograph: 16384 pels a side is far beyond any real one.
   constexpr long kMaxSide = 16384;
   const std::int32_t width = pgmNumber(in, path, "width", kMaxSide);

@@ -1,5 +1,5 @@
-// File input and output of the ptmatch tool: point lists (CSV or JSON), 8-bit patterns (PGM) and stored
-// tools (the library's archive record of a point matcher).
+// File input and output of the ptmatch tool: point lists (CSV or JSON), 8-bit patterns (PNG or PGM) and
+// stored tools (the library's archive record of a point matcher).
 #pragma once
 
 #include <cstdint>
@@ -30,8 +30,16 @@ struct PointList {
 // Throws CliError naming the file, and the line for CSV, on anything it cannot read.
 PointList readPoints(const std::string& path);
 
-// Reads a binary (P5) or plain (P2) PGM with a maximum value below 256. Every nonzero pel is a grid node.
+// Reads a grid pattern, PNG or PGM told apart by the file's first bytes. Every nonzero pel is a grid node.
+xcPelBuffer<unsigned char> readPattern(const std::string& path);
+
+// Reads a binary (P5) or plain (P2) PGM with a maximum value below 256.
 xcPelBuffer<unsigned char> readPgm(const std::string& path);
+
+// Reads a PNG: grey of up to 8 bits as is, palette and RGB reduced to the brightest channel of each pel;
+// refuses 16-bit samples and transparency (see png_reader.cc for why).
+bool isPng(const std::string& path);
+xcPelBuffer<unsigned char> readPng(const std::string& path);
 
 // Stores the tool as its archive record; loads it back. Failures throw CliError naming the file.
 void saveTool(const std::string& path, xcPointMatcher& tool);

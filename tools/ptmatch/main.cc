@@ -2,9 +2,11 @@
 // Every failure reaches the user as one line on stderr naming the file or option and the problem.
 #include <exception>
 #include <iostream>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
+#include <ptmatch/version.h>
 #include "commands.h"
 #include "io.h"
 
@@ -14,7 +16,7 @@ namespace {
 void addTrainOptions(CLI::App& cmd, TrainOptions& o) {
   auto* model = cmd.add_option("-m,--model", o.model, "model points: CSV (x,y[,weight] per line) or JSON");
   auto* pattern =
-      cmd.add_option("-p,--pattern", o.pattern, "grid pattern: PGM (P2/P5), nonzero pels are nodes");
+      cmd.add_option("-p,--pattern", o.pattern, "grid pattern: PNG or PGM (P2/P5), nonzero pels are nodes");
   model->excludes(pattern);
   cmd.add_option("--pel-size", o.pelSize,
                  "pattern: distance between neighbouring nodes in data units (default 1)");
@@ -46,6 +48,7 @@ int main(int argc, char** argv) {
   using namespace ptmatch_cli;
   CLI::App app{"ptmatch: find a pattern of 2-D points among data points"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("ptmatch ") + PTMATCH_VERSION_STRING);
 
   TrainOptions train;
   RunOptions run;
@@ -87,6 +90,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     reportError(e.what());
