@@ -58,7 +58,6 @@ const OfferCase kOfferCases[] = {
      {{3, P, true}, {8, Q, true}, {3, R, true}, {3, S, true}}, {{8, Q}, {3, S}, {3, R}, {3, P}}, 3},
     {"CapacityOneKeepsTheFirstOfTheBest", 1000, 1,
      {{5, P, true}, {9, Q, true}, {7, R, false}, {9, R, false}}, {{9, Q}}, 9},
-    {"CapacityOneTakesAHigherScore", 1000, 1, {{9, Q, true}, {12, S, true}}, {{12, S}}, 12},
     {"LowestRisesToTheNewScoreWhenNothingLiesBetween", 10, 2,
      {{4, P, true}, {9, Q, true}, {6, R, true}}, {{9, Q}, {6, R}}, 6},
     {"LowestRisesOnlyToTheNextOccupiedScore", 10, 3,
