@@ -125,10 +125,11 @@ template <class T>
 void expectEveryPrefixFails(const T& value) {
   const std::string bytes = store(value);
   for (std::size_t n = 0; n < bytes.size(); ++n)
-    EXPECT_THROW(load<T>(bytes.substr(0, n)), xcArchive::EndOfData) << n << " of " << bytes.size() << " bytes";
+    EXPECT_THROW(load<T>(bytes.substr(0, n)), xcArchive::EndOfData)
+        << n << " of " << bytes.size() << " bytes";
 }
 
-TEST(GeometryArchive, TruncatedRecordsThrowArchiveErrors) {
+TEST(GeometryArchive, EveryTruncatedRecordEndsAsEndOfData) {
   expectEveryPrefixFails(xcVector<2>(1, 2));
   expectEveryPrefixFails(xcVector<3>(1, 2, 3));
   expectEveryPrefixFails(xcPair<std::int32_t>(1, 2));

@@ -356,8 +356,8 @@ TEST(PelBufferArchive, ForgedRecordsFailWithoutAllocatingTheClaimedSize) {
 // --- refusals ---
 
 TEST(PelBuffer, NegativeOrHugeSizesAndBadAlignmentsAreRefused) {
-  const std::int32_t bad[][3] = {{-1, 4, 32},       {4, -1, 32},        {4, 4, 0},
-                                 {4, 4, 24},        {4, 4, -32},        {4, 4, 8192},
+  const std::int32_t bad[][3] = {{-1, 4, 32},        {4, -1, 32},        {4, 4, 0},
+                                 {4, 4, 24},         {4, 4, -32},        {4, 4, 8192},
                                  {INT32_MAX, 1, 32}, {65536, 65536, 32}, {1, INT32_MAX, 1}};
   for (const auto& s : bad) {
     EXPECT_THROW(xcPelBuffer<std::int16_t>(s[0], s[1], s[2]), xcPelBufferError)

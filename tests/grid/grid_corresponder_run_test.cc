@@ -13,7 +13,6 @@
 
 #include <foundation/attention.h>
 
-
 namespace {
 
 using Defs = xc_PointToGridCorresponderDefs;

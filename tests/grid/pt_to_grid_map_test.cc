@@ -231,11 +231,15 @@ TEST(PtToGridMap, TransformedGridsAreMappedCompletelyWithTheNominalOrientation) 
     xcVector<2> xv, yv;
     double tolStart = kDefault, tolEnd = kDefault;
   };
-  const Case cases[] = {{0.0, 1.0, kX, kY},           {-17.5, 1.0, kX, kY},
-                        {-8.3, 1.1, kX, kY},          {4.2, 0.9, kX, kY},
-                        {13.0, 1.15, kX, kY},         {18.0, 0.85, kX, kY},
+  const Case cases[] = {{0.0, 1.0, kX, kY},
+                        {-17.5, 1.0, kX, kY},
+                        {-8.3, 1.1, kX, kY},
+                        {4.2, 0.9, kX, kY},
+                        {13.0, 1.15, kX, kY},
+                        {18.0, 0.85, kX, kY},
                         {6.0, 1.0, {12.0, 3.0}, {-2.0, 9.0}},
-                        {0.0, 1.0, kX, kY, 0.0, 0.0}, {2.7, 1.0, kX, kY, 2.3, 2.9},
+                        {0.0, 1.0, kX, kY, 0.0, 0.0},
+                        {2.7, 1.0, kX, kY, 2.3, 2.9},
                         {40.0, 1.0, kX, kY, 30.0, 50.0},
                         {33.0, 1.0, kX, kY, -180.0, 180.0},
                         {175.0, 1.0, kX, kY, 160.0, -160.0}};

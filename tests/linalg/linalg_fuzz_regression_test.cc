@@ -14,6 +14,8 @@
 
 namespace {
 
+using ptmatch_test::le32;
+
 // A load that does work per stored byte finishes in microseconds; one that loops over a forged count
 // takes seconds to minutes. The bound only has to separate the two, also in slow sanitizer builds.
 constexpr double kQuickLoadSeconds = 1.0;
@@ -21,7 +23,6 @@ constexpr double kQuickLoadSeconds = 1.0;
 // A matrix record with no columns and `rows` rows: its element vector is empty, so nothing in the input
 // limits the row count.
 std::string columnlessMatrixRecord(std::uint32_t rows) {
-  using ptmatch_test::le32;
   return le32(1100) + le32(0) + le32(rows) + std::string(1, '\0') + le32(0);
 }
 
@@ -45,7 +46,7 @@ TEST(LinalgFuzzRegression, APseudoInverseWithAForgedColumnlessMatrixIsRefusedQui
   // The fuzzer's input: 280606976 rows of no columns, then a right-hand side record the input cannot back.
   xcPsuedoInverse pinv(2);
   const std::string bytes =
-      ptmatch_test::le32(1100) + columnlessMatrixRecord(0x10b9b900) + std::string(1, '\0') + ptmatch_test::le32(0x130);
+      le32(1100) + columnlessMatrixRecord(0x10b9b900) + std::string(1, '\0') + le32(0x130);
   EXPECT_LT(secondsToLoad(bytes, pinv), kQuickLoadSeconds);
 }
 
