@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -69,5 +70,22 @@ std::wstring messageOf(F f) {
 inline bool sameBits(double a, double b) {
   return std::memcmp(&a, &b, sizeof a) == 0;
 }
+
+// Little-endian bytes of a 32-bit integer and of a double, for records written or forged by hand.
+inline std::string le32(std::uint32_t v) {
+  std::string s(4, '\0');
+  for (int i = 0; i < 4; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return s;
+}
+inline std::string le64(double d) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &d, sizeof bits);
+  std::string s(8, '\0');
+  for (int i = 0; i < 8; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>((bits >> (8 * i)) & 0xFF);
+  return s;
+}
+
+// Overwrites the 32-bit field at byte `at` of a stored record, as a forged version or count.
+inline void putLe32(std::string& bytes, std::size_t at, std::uint32_t v) { bytes.replace(at, 4, le32(v)); }
 
 }  // namespace ptmatch_test

@@ -21,12 +21,15 @@ xcAngleRange range(double start, double end, bool fullIfEqual = false) {
   return xcAngleRange(xcRadian(start), xcRadian(end), fullIfEqual);
 }
 
-TEST(AngleRange, DefaultIsEmptyAndContainsNothing) {
+TEST(AngleRange, DefaultIsEmptyAndEqualityComparesNormalisedEnds) {
   const xcAngleRange empty;
   EXPECT_TRUE(empty.isEmpty());
   EXPECT_EQ(empty, xcAngleRange::EmptyRange());
   EXPECT_FALSE(empty.isWithin(xcRadian(0.0)));
   EXPECT_EQ(empty.length().toDouble(), 0.0);
+  EXPECT_EQ(range(-1.0, 1.0), range(-1.0 + xcTwoPi, 1.0 - xcTwoPi));
+  EXPECT_NE(range(-1.0, 1.0), range(1.0, -1.0));  // the complementary arc
+  EXPECT_NE(range(0.5, 0.5), xcAngleRange::EmptyRange());
 }
 
 TEST(AngleRange, EndBeforeStartWrapsThroughPi) {
@@ -85,12 +88,6 @@ TEST(AngleRange, NonFiniteAnglesAreRefusedOrOutside) {
   EXPECT_THROW(range(0.0, std::numeric_limits<double>::infinity()), xcMathError);
   EXPECT_FALSE(range(-1.0, 1.0).isWithin(xcRadian(std::nan(""))));
   EXPECT_FALSE(xcAngleRange::FullRange().isWithin(xcRadian(std::nan(""))));
-}
-
-TEST(AngleRange, EqualityComparesNormalisedEnds) {
-  EXPECT_EQ(range(-1.0, 1.0), range(-1.0 + xcTwoPi, 1.0 - xcTwoPi));
-  EXPECT_NE(range(-1.0, 1.0), range(1.0, -1.0));  // the complementary arc
-  EXPECT_NE(range(0.5, 0.5), xcAngleRange::EmptyRange());
 }
 
 // Ranges placed all around the circle, including starts and ends on either side of +-pi.

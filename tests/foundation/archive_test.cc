@@ -55,15 +55,6 @@ TEST(Archive, RoundTripsExtremeValuesBitExactly) {
   }
 }
 
-TEST(Archive, TruncatedInputThrowsEndOfData) {
-  double d = 3.5;
-  const std::string bytes = storeToBytes(d);
-  for (std::size_t n = 0; n < bytes.size(); ++n) {
-    double loaded = 0;
-    EXPECT_THROW(loadFromBytes(bytes.substr(0, n), loaded), xcArchive::EndOfData) << n;
-  }
-}
-
 TEST(Archive, VectorRecordHasMarkerCountAndElements) {
   std::vector<std::int32_t> v{7, -1};
   const std::string bytes = storeToBytes(v);

@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
 #include <sstream>
 #include <string>
@@ -21,6 +20,7 @@
 
 namespace {
 
+using ptmatch_test::le64;
 using ptmatch_test::sameBits;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -51,14 +51,6 @@ T load(const std::string& bytes, T target = T()) {
   xcArchive ar(in);
   archive(ar, target);
   return target;
-}
-
-std::string le64(double v) {
-  std::uint64_t bits;
-  std::memcpy(&bits, &v, 8);
-  std::string s;
-  for (int i = 0; i < 8; ++i) s += static_cast<char>((bits >> (8 * i)) & 0xFF);
-  return s;
 }
 
 TEST(GeometryArchive, VectorsAndTransformsRoundTripBitForBit) {
@@ -127,15 +119,17 @@ TEST(GeometryArchive, ForgedKindsAndBoundsAreBadData) {
   EXPECT_TRUE(load<xcRange>(std::string(1, '\2') + tail).isFull());
 }
 
-// Every proper prefix of a record must fail as an archive error, never load a half-filled value.
+// Every proper prefix of a record, the empty one included, must fail as the end of the data, never load a
+// half-filled value.
 template <class T>
 void expectEveryPrefixFails(const T& value) {
   const std::string bytes = store(value);
   for (std::size_t n = 0; n < bytes.size(); ++n)
-    EXPECT_THROW(load<T>(bytes.substr(0, n)), xcArchive::Errors) << n << " of " << bytes.size() << " bytes";
+    EXPECT_THROW(load<T>(bytes.substr(0, n)), xcArchive::EndOfData)
+        << n << " of " << bytes.size() << " bytes";
 }
 
-TEST(GeometryArchive, TruncatedRecordsThrowArchiveErrors) {
+TEST(GeometryArchive, EveryTruncatedRecordEndsAsEndOfData) {
   expectEveryPrefixFails(xcVector<2>(1, 2));
   expectEveryPrefixFails(xcVector<3>(1, 2, 3));
   expectEveryPrefixFails(xcPair<std::int32_t>(1, 2));

@@ -212,19 +212,6 @@ TEST_P(NoisyOptimum, FitMatchesAnIndependentBruteForceMinimum) {
 INSTANTIATE_TEST_SUITE_P(DofAndSeed, NoisyOptimum,
                          ::testing::Combine(::testing::Values(3, 4, 5, 6), ::testing::Values(1u, 2u, 3u)));
 
-TEST(LSFitter, ResultDoesNotDependOnTheOrderOfThePairs) {
-  const Points Q = scatter(50, 1e4, 10.0, 11);
-  Points P;
-  for (std::size_t i = 0; i < Q.size(); ++i) P.push_back(Q[i] * 1.5 + xcVector<2>(std::sin(i), std::cos(i)));
-  xcLSPointToPointFitter forward(P, Q), backward;
-  for (std::size_t i = Q.size(); i-- > 0;) backward.update(P[i], Q[i]);
-  for (int dof = 3; dof <= 6; ++dof) {
-    const xcMatrix<2> a = forward.fit(dof).matrix(), b = backward.fit(dof).matrix();
-    for (int r = 0; r < 2; ++r)
-      for (int c = 0; c < 2; ++c) EXPECT_NEAR(a.element(r, c), b.element(r, c), 1e-10) << "dof " << dof;
-  }
-}
-
 // Expects fit(dof) to throw the fitter's error with a message containing `word`.
 void expectRefusal(const xcLSPointToPointFitter& f, int dof, const std::string& word) {
   try {

@@ -2,7 +2,6 @@
 // versions, bad markers and short or forged input without touching the loading object.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -14,7 +13,9 @@
 
 namespace {
 
+using ptmatch_test::le32;
 using ptmatch_test::loadFromBytes;
+using ptmatch_test::putLe32;
 using ptmatch_test::sameBits;
 using ptmatch_test::storeToBytes;
 using Index = xcPair<std::int32_t>;
@@ -58,23 +59,11 @@ void expectSameResult(const xcPtToGridMapResult& a, const xcPtToGridMapResult& b
   EXPECT_EQ(a.map(), b.map());
 }
 
-std::uint32_t leUint32(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 3; i >= 0; --i)
-    v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-  return v;
-}
-
-void putUint32(std::string& bytes, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i)
-    bytes[at + static_cast<std::size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xff);
-}
-
 TEST(PtToGridMapArchive, ParamsRoundTripEveryFieldIncludingEmptyRanges) {
   for (xcPtToGridMapRunParams source : {sampleParams(), xcPtToGridMapRunParams()}) {
     const std::string bytes = storeToBytes(source);
     EXPECT_EQ(bytes.size(), kParamsRecordBytes);
-    EXPECT_EQ(leUint32(bytes, 0), 1100u);
+    EXPECT_EQ(bytes.substr(0, 4), le32(1100));
     xcPtToGridMapRunParams target = source.staggered() ? xcPtToGridMapRunParams() : sampleParams();
     loadFromBytes(bytes, target);
     expectSameParams(target, source);
@@ -87,37 +76,35 @@ TEST(PtToGridMapArchive, ResultRoundTripsWithMappedAndUnmappedEntries) {
   ASSERT_EQ(source.map().back(), Index(xcPtToGridMapResult::kUnmapped, xcPtToGridMapResult::kUnmapped));
   const std::string bytes = storeToBytes(source);
   EXPECT_EQ(bytes.size(), kResultHeadBytes + kResultEntryBytes * source.map().size());
-  EXPECT_EQ(leUint32(bytes, 0), 1100u);
+  EXPECT_EQ(bytes.substr(0, 4), le32(1100));
   xcPtToGridMapResult target;
   loadFromBytes(bytes, target);
   expectSameResult(target, source);
 }
 
+// Stores `source` with its version replaced and loads it into `target`, which must refuse it naming this
+// module's source.
+template <class T>
+void loadWithVersion(T source, std::uint32_t version, T& target) {
+  std::string bytes = storeToBytes(source);
+  putLe32(bytes, 0, version);
+  try {
+    loadFromBytes(bytes, target);
+    ADD_FAILURE() << "version " << version << " accepted";
+  } catch (const xcArchive::UnknownVersion& e) {
+    EXPECT_STREQ(e.where(), "ptmatch/ptgdmap");
+  }
+}
+
 class OtherVersions : public ::testing::TestWithParam<std::uint32_t> {};
 
 TEST_P(OtherVersions, AreRefusedNamingTheSourceAndLeaveTheObject) {
-  xcPtToGridMapRunParams params = sampleParams();
-  std::string bytes = storeToBytes(params);
-  putUint32(bytes, 0, GetParam());
   xcPtToGridMapRunParams loadedParams;
-  try {
-    loadFromBytes(bytes, loadedParams);
-    ADD_FAILURE() << "params version " << GetParam() << " accepted";
-  } catch (const xcArchive::UnknownVersion& e) {
-    EXPECT_STREQ(e.where(), "ptmatch/ptgdmap");
-  }
+  loadWithVersion(sampleParams(), GetParam(), loadedParams);
   expectSameParams(loadedParams, xcPtToGridMapRunParams());
-
-  xcPtToGridMapResult result = sampleResult();
-  bytes = storeToBytes(result);
-  putUint32(bytes, 0, GetParam());
+  const xcPtToGridMapResult result = sampleResult();
   xcPtToGridMapResult loadedResult = result;
-  try {
-    loadFromBytes(bytes, loadedResult);
-    ADD_FAILURE() << "result version " << GetParam() << " accepted";
-  } catch (const xcArchive::UnknownVersion& e) {
-    EXPECT_STREQ(e.where(), "ptmatch/ptgdmap");
-  }
+  loadWithVersion(result, GetParam(), loadedResult);
   expectSameResult(loadedResult, result);
 }
 

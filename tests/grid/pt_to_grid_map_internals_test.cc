@@ -60,38 +60,30 @@ INSTANTIATE_TEST_SUITE_P(PtToGridRotation, OffsetSpans,
                                            std::make_tuple(-180.0, 180.0, -180, 179),  // full: 360 offsets
                                            std::make_tuple(4.0, 4.0, 4, 4)));
 
-// A profile of the default span's 41 entries, zero but for one: entries 1 .. 38, offsets -19 .. +18, may
-// be the peak; 0, 39 and 40 may not.
-class PeakCandidates : public ::testing::TestWithParam<std::tuple<int, double>> {};
-
-TEST_P(PeakCandidates, OnlyInteriorEntriesWithRoomOnBothSidesAreCandidates) {
-  const auto [entry, expected] = GetParam();
-  std::vector<std::int64_t> profile(41, 0);
-  profile[static_cast<std::size_t>(entry)] = 100;
-  EXPECT_DOUBLE_EQ(profilePeak(profile, -20), expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(PtToGridRotation, PeakCandidates,
-                         ::testing::Values(std::make_tuple(1, -19.0), std::make_tuple(38, 18.0),
-                                           // Not candidates: the peak stays at entry 1, and a neighbour
-                                           // that is not smaller than it prevents any shift.
-                                           std::make_tuple(0, -19.0), std::make_tuple(39, -19.0),
-                                           std::make_tuple(40, -19.0)));
-
-TEST(PtToGridRotation, APeakBetweenSmallerNeighboursMovesTowardsTheLargerOne) {
-  std::vector<std::int64_t> profile(41, 0);
-  profile[24] = 4;
-  profile[25] = 8;
-  profile[26] = 6;
-  // (6 - 4) / (16 - 6 - 4) = 1/3, with no factor 1/2.
-  EXPECT_NEAR(profilePeak(profile, -20), 5.0 + 1.0 / 3.0, kArithmeticTol);
-}
-
-TEST(PtToGridRotation, EqualNeighbouringMaximaGiveTheFirstWithoutShift) {
-  std::vector<std::int64_t> profile(41, 0);
-  profile[22] = 8;
-  profile[23] = 8;
-  EXPECT_EQ(profilePeak(profile, -20), 2.0);
+// Profiles of the default span's 41 entries (offsets -20 .. +20), zero but for the listed entries.
+TEST(PtToGridRotation, ThePeakIsTheFirstInteriorMaximumMovedTowardsItsLargerNeighbour) {
+  struct Case {
+    std::map<int, std::int64_t> entries;
+    double peak;
+    double tol = 0.0;  // whole offsets come out exactly
+  };
+  const Case cases[] = {
+      // Entries 1 .. 38, offsets -19 .. +18, may be the peak; 0, 39 and 40 may not: the peak stays at
+      // entry 1, and a neighbour that is not smaller than it prevents any shift.
+      {{{1, 100}}, -19.0},
+      {{{38, 100}}, 18.0},
+      {{{0, 100}}, -19.0},
+      {{{39, 100}}, -19.0},
+      {{{40, 100}}, -19.0},
+      // (6 - 4) / (16 - 6 - 4) = 1/3, with no factor 1/2.
+      {{{24, 4}, {25, 8}, {26, 6}}, 5.0 + 1.0 / 3.0, kArithmeticTol},
+      // Equal neighbouring maxima: the first, without shift.
+      {{{22, 8}, {23, 8}}, 2.0}};
+  for (const Case& c : cases) {
+    std::vector<std::int64_t> profile(41, 0);
+    for (const auto& [entry, value] : c.entries) profile[static_cast<std::size_t>(entry)] = value;
+    EXPECT_NEAR(profilePeak(profile, -20), c.peak, c.tol) << "first entry " << c.entries.begin()->first;
+  }
 }
 
 TEST(PtToGridRotation, ATooNarrowToleranceGivesItsMiddle) {

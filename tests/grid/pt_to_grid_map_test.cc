@@ -141,16 +141,13 @@ Scene makeScene(const GridSpec& s) {
     scene.truth.push_back(kUnmapped);
     --left;
   }
-  // Shuffled so that nothing depends on the points arriving in grid order.
-  std::vector<std::size_t> order(scene.points.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::shuffle(order.begin(), order.end(), rng);
-  Scene shuffled{{}, {}, scene.gridToPoint};
-  for (std::size_t i : order) {
-    shuffled.points.push_back(scene.points[i]);
-    shuffled.truth.push_back(scene.truth[i]);
+  // Shuffled so that nothing depends on the points arriving in grid order: the same swaps on both lists.
+  for (std::size_t i = scene.points.size(); i > 1; --i) {
+    const std::size_t j = std::uniform_int_distribution<std::size_t>(0, i - 1)(rng);
+    std::swap(scene.points[i - 1], scene.points[j]);
+    std::swap(scene.truth[i - 1], scene.truth[j]);
   }
-  return shuffled;
+  return scene;
 }
 
 // Every node got an index, all differ from the true ones by one integer offset, and clutter stayed
@@ -197,18 +194,24 @@ TEST(PtToGridMap, MapsAFullThreeByThreeGridRelativeToTheAnchor) {
   expectFitMapsIndicesOntoPoints(points, r, kExactFitTol);
 }
 
-class TooFewPoints : public ::testing::TestWithParam<Points> {};
+const xcVector<2> kX(10.0, 0.0), kY(0.0, 10.0);
 
-TEST_P(TooFewPoints, ReturnZeroAndLeaveMapAndTransformButSetTheTime) {
-  xcPtToGridMapResult r = preloadedResult();
-  EXPECT_EQ(xfPtToGridMap(GetParam(), squareParams(), r), 0);
-  expectUntouchedButTimed(r);
+TEST(PtToGridMap, TooFewPointsOrUnusableStepsMapNothingAndLeaveMapAndTransformButSetTheTime) {
+  const double nan = std::nan("");
+  const std::pair<Points, xcPtToGridMapRunParams> cases[] = {
+      {Points{}, squareParams()},
+      {Points{xcVector<2>(3.0, 4.0)}, squareParams()},
+      // No neighbour a step away: no group, no seed.
+      {Points{xcVector<2>(0.0, 0.0), xcVector<2>(30.0, 0.0)}, squareParams()},
+      {squareGrid(3, 3), xcPtToGridMapRunParams(xcVector<2>(), xcVector<2>())},
+      {squareGrid(3, 3), xcPtToGridMapRunParams(xcVector<2>(nan, 0.0), kY)},
+      {squareGrid(3, 3), xcPtToGridMapRunParams(kX, xcVector<2>(0.0, kInf))}};
+  for (const auto& [points, params] : cases) {
+    xcPtToGridMapResult r = preloadedResult();
+    EXPECT_EQ(xfPtToGridMap(points, params, r), 0) << points.size() << " points";
+    expectUntouchedButTimed(r);
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(PtToGridMap, TooFewPoints,
-                         ::testing::Values(Points{}, Points{xcVector<2>(3.0, 4.0)},
-                                           // No neighbour a step away: no group, no seed.
-                                           Points{xcVector<2>(0.0, 0.0), xcVector<2>(30.0, 0.0)}));
 
 TEST(PtToGridMap, TwoPointsOneStepApartAreBothMappedButNotValid) {
   xcPtToGridMapResult r = preloadedResult();
@@ -219,32 +222,49 @@ TEST(PtToGridMap, TwoPointsOneStepApartAreBothMappedButNotValid) {
   EXPECT_EQ(r.grid2point(), preloadedResult().grid2point());
 }
 
-// (rotation in degrees, scale, xv, yv): rotations and scales within the default tolerances.
-class TransformedGrid
-    : public ::testing::TestWithParam<std::tuple<double, double, xcVector<2>, xcVector<2>>> {};
-
-TEST_P(TransformedGrid, IsMappedCompletelyWithTheNominalOrientation) {
-  GridSpec s;
-  s.columns = 12;
-  s.rows = 9;
-  std::tie(s.rotationDeg, s.scale, s.xv, s.yv) = GetParam();
-  const Scene scene = makeScene(s);
-  xcPtToGridMapResult r;
-  EXPECT_EQ(xfPtToGridMap(scene.points, xcPtToGridMapRunParams(s.xv, s.yv), r),
-            static_cast<std::int32_t>(scene.points.size()));
-  ASSERT_TRUE(r.valid());
-  expectConsistentIndices(scene, r);
-  expectFitMapsIndicesOntoPoints(scene.points, r, kExactFitTol);
+// Rotations and scales within the default tolerance, skewed nominal steps, and other rotation tolerances:
+// a single angle, a span below 2 degrees, one beyond the default, the full circle and one through 180.
+TEST(PtToGridMap, TransformedGridsAreMappedCompletelyWithTheNominalOrientation) {
+  constexpr double kDefault = kInf;  // no tolerance given
+  struct Case {
+    double rotationDeg, scale;
+    xcVector<2> xv, yv;
+    double tolStart = kDefault, tolEnd = kDefault;
+  };
+  const Case cases[] = {{0.0, 1.0, kX, kY},
+                        {-17.5, 1.0, kX, kY},
+                        {-8.3, 1.1, kX, kY},
+                        {4.2, 0.9, kX, kY},
+                        {13.0, 1.15, kX, kY},
+                        {18.0, 0.85, kX, kY},
+                        {6.0, 1.0, {12.0, 3.0}, {-2.0, 9.0}},
+                        {0.0, 1.0, kX, kY, 0.0, 0.0},
+                        {2.7, 1.0, kX, kY, 2.3, 2.9},
+                        {40.0, 1.0, kX, kY, 30.0, 50.0},
+                        {33.0, 1.0, kX, kY, -180.0, 180.0},
+                        {175.0, 1.0, kX, kY, 160.0, -160.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << "rotation " << c.rotationDeg << ", tolerance " << c.tolStart);
+    GridSpec s;
+    s.columns = 12;
+    s.rows = 9;
+    s.rotationDeg = c.rotationDeg;
+    s.scale = c.scale;
+    s.xv = c.xv;
+    s.yv = c.yv;
+    const Scene scene = makeScene(s);
+    xcPtToGridMapRunParams p(s.xv, s.yv);
+    if (c.tolStart != kDefault) {
+      p.angleTol(xcAngleRange(xcRadian(c.tolStart * kDegree), xcRadian(c.tolEnd * kDegree), false));
+    }
+    xcPtToGridMapResult r;
+    EXPECT_EQ(xfPtToGridMap(scene.points, p, r), static_cast<std::int32_t>(scene.points.size()));
+    EXPECT_TRUE(r.valid());
+    // With the whole circle allowed, a square grid has four equally good orientations.
+    if (!p.angleTol().isFull()) expectConsistentIndices(scene, r);
+    expectFitMapsIndicesOntoPoints(scene.points, r, kExactFitTol);
+  }
 }
-
-const xcVector<2> kX(10.0, 0.0), kY(0.0, 10.0);
-INSTANTIATE_TEST_SUITE_P(
-    PtToGridMap, TransformedGrid,
-    ::testing::Values(std::make_tuple(0.0, 1.0, kX, kY), std::make_tuple(-17.5, 1.0, kX, kY),
-                      std::make_tuple(-8.3, 1.1, kX, kY), std::make_tuple(4.2, 0.9, kX, kY),
-                      std::make_tuple(13.0, 1.15, kX, kY), std::make_tuple(18.0, 0.85, kX, kY),
-                      // Skewed nominal steps.
-                      std::make_tuple(6.0, 1.0, xcVector<2>(12.0, 3.0), xcVector<2>(-2.0, 9.0))));
 
 TEST(PtToGridMap, StaggeredGridGetsEvenIndexSumsInTheCallersBasis) {
   GridSpec s;
@@ -414,42 +434,6 @@ TEST(PtToGridMap, NonFinitePointsStayUnmappedAndTheOthersAreMapped) {
   EXPECT_EQ(r.map()[5], kUnmapped);
   EXPECT_EQ(r.map().back(), kUnmapped);
 }
-
-class UnusableSteps : public ::testing::TestWithParam<std::pair<xcVector<2>, xcVector<2>>> {};
-
-TEST_P(UnusableSteps, MapNothingAndLeaveTheResult) {
-  xcPtToGridMapResult r = preloadedResult();
-  EXPECT_EQ(xfPtToGridMap(squareGrid(3, 3), xcPtToGridMapRunParams(GetParam().first, GetParam().second), r),
-            0);
-  expectUntouchedButTimed(r);
-}
-
-INSTANTIATE_TEST_SUITE_P(PtToGridMap, UnusableSteps,
-                         ::testing::Values(std::make_pair(xcVector<2>(), xcVector<2>()),
-                                           std::make_pair(xcVector<2>(std::nan(""), 0.0), kY),
-                                           std::make_pair(kX, xcVector<2>(0.0, kInf))));
-
-// (tolerance start and end in degrees, grid rotation): a single angle, a span below 2 degrees, one
-// beyond the default, the full circle, and one through 180 degrees.
-class AngleToleranceShapes : public ::testing::TestWithParam<std::tuple<double, double, double>> {};
-
-TEST_P(AngleToleranceShapes, StillMapTheWholeGrid) {
-  const auto [start, end, rotation] = GetParam();
-  GridSpec s;
-  s.rotationDeg = rotation;
-  const Scene scene = makeScene(s);
-  xcPtToGridMapRunParams p = squareParams();
-  p.angleTol(xcAngleRange(xcRadian(start * kDegree), xcRadian(end * kDegree), false));
-  xcPtToGridMapResult r;
-  EXPECT_EQ(xfPtToGridMap(scene.points, p, r), static_cast<std::int32_t>(scene.points.size()));
-  expectFitMapsIndicesOntoPoints(scene.points, r, kExactFitTol);
-}
-
-INSTANTIATE_TEST_SUITE_P(PtToGridMap, AngleToleranceShapes,
-                         ::testing::Values(std::make_tuple(0.0, 0.0, 0.0), std::make_tuple(2.3, 2.9, 2.7),
-                                           std::make_tuple(30.0, 50.0, 40.0),
-                                           std::make_tuple(-180.0, 180.0, 33.0),
-                                           std::make_tuple(160.0, -160.0, 175.0)));
 
 TEST(PtToGridMap, ALongRowDoesNotExhaustTheStack) {
   // A recursive traversal of the seed's group would nest once per point.

@@ -58,7 +58,6 @@ const OfferCase kOfferCases[] = {
      {{3, P, true}, {8, Q, true}, {3, R, true}, {3, S, true}}, {{8, Q}, {3, S}, {3, R}, {3, P}}, 3},
     {"CapacityOneKeepsTheFirstOfTheBest", 1000, 1,
      {{5, P, true}, {9, Q, true}, {7, R, false}, {9, R, false}}, {{9, Q}}, 9},
-    {"CapacityOneTakesAHigherScore", 1000, 1, {{9, Q, true}, {12, S, true}}, {{12, S}}, 12},
     {"LowestRisesToTheNewScoreWhenNothingLiesBetween", 10, 2,
      {{4, P, true}, {9, Q, true}, {6, R, true}}, {{9, Q}, {6, R}}, 6},
     {"LowestRisesOnlyToTheNextOccupiedScore", 10, 3,
@@ -95,25 +94,19 @@ TEST(ScoreHashing, EmptyStoreReadsNothingAndLeavesThePositionAlone) {
   EXPECT_EQ(store.lowestScore(), -1);
 }
 
-TEST(ScoreHashing, MaxEmptiesTheStoreAlsoWithUnchangedSizes) {
-  xcScoreHashing store(10, 3);
+TEST(ScoreHashing, MaxEmptiesTheStoreAndTakesNewLimitsWhichClearKeeps) {
+  xcScoreHashing store(10, 1);
   store.add(5, P);
   store.add(6, Q);
   Pos p;
   store.first(p);
-  store.max(10, 3);
+  store.max(10, 1);  // also with unchanged sizes
   EXPECT_EQ(store.numResults(), 0);
   EXPECT_EQ(store.highestScore(), -1);
   EXPECT_EQ(store.next(p), -1);
   EXPECT_EQ(store.first(p), -1);
-  store.add(2, R);
-  EXPECT_EQ(readOut(store), (std::vector<Scored>{{2, R}}));
-}
-
-TEST(ScoreHashing, MaxWithNewSizesTakesTheNewLimitsAndClearKeepsThem) {
-  xcScoreHashing store(10, 1);
-  store.add(9, P);
-  store.max(3, 2);
+  store.add(9, R);
+  store.max(3, 2);  // a larger capacity than before
   EXPECT_EQ(store.maxScore(), 3);
   EXPECT_EQ(store.maxResults(), 2);
   EXPECT_FALSE(store.add(4, P));

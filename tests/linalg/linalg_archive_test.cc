@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstring>
 #include <string>
 
 #include <foundation/archive.h>
@@ -14,22 +13,10 @@
 
 namespace {
 
+using ptmatch_test::le32;
+using ptmatch_test::le64;
 using ptmatch_test::loadFromBytes;
 using ptmatch_test::storeToBytes;
-
-std::string le32(std::uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
-
-std::string le64(double d) {
-  std::uint64_t bits = 0;
-  std::memcpy(&bits, &d, sizeof bits);
-  std::string s(8, '\0');
-  for (int i = 0; i < 8; ++i) s[i] = static_cast<char>((bits >> (8 * i)) & 0xFF);
-  return s;
-}
 
 xcPsuedoInverse sample() {
   xcPsuedoInverse pinv(2);

@@ -14,20 +14,16 @@
 
 namespace {
 
+using ptmatch_test::le32;
+
 // A load that does work per stored byte finishes in microseconds; one that loops over a forged count
 // takes seconds to minutes. The bound only has to separate the two, also in slow sanitizer builds.
 constexpr double kQuickLoadSeconds = 1.0;
 
-std::string int32Bytes(std::int32_t v) {
-  std::string bytes(4, '\0');
-  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((static_cast<std::uint32_t>(v) >> (8 * i)) & 0xff);
-  return bytes;
-}
-
 // A matrix record with no columns and `rows` rows: its element vector is empty, so nothing in the input
 // limits the row count.
-std::string columnlessMatrixRecord(std::int32_t rows) {
-  return int32Bytes(1100) + int32Bytes(0) + int32Bytes(rows) + std::string(1, '\0') + int32Bytes(0);
+std::string columnlessMatrixRecord(std::uint32_t rows) {
+  return le32(1100) + le32(0) + le32(rows) + std::string(1, '\0') + le32(0);
 }
 
 double secondsToLoad(const std::string& bytes, xcPsuedoInverse& target) {
@@ -50,7 +46,7 @@ TEST(LinalgFuzzRegression, APseudoInverseWithAForgedColumnlessMatrixIsRefusedQui
   // The fuzzer's input: 280606976 rows of no columns, then a right-hand side record the input cannot back.
   xcPsuedoInverse pinv(2);
   const std::string bytes =
-      int32Bytes(1100) + columnlessMatrixRecord(0x10b9b900) + std::string(1, '\0') + int32Bytes(0x130);
+      le32(1100) + columnlessMatrixRecord(0x10b9b900) + std::string(1, '\0') + le32(0x130);
   EXPECT_LT(secondsToLoad(bytes, pinv), kQuickLoadSeconds);
 }
 

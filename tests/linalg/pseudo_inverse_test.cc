@@ -11,18 +11,11 @@
 
 namespace {
 
-// Small exact systems: a few ulps of rounding through the normal equations.
-constexpr double kExactFitTolerance = 1e-12;
 // Noisy line fits compared with the closed form: both round differently over 200 observations.
 constexpr double kLeastSquaresTolerance = 1e-9;
 
-TEST(PsuedoInverse, NoParametersFitToAnEmptyVector) {
-  xcPsuedoInverse pinv;
-  EXPECT_EQ(pinv.size(), 0);
-  EXPECT_TRUE(pinv.fit().empty());
-}
-
-TEST(PsuedoInverse, FitDoesNotConsumeTheSumsButResetDoes) {
+TEST(PsuedoInverse, FitDoesNotConsumeTheSumsButResetDoesAndNoParametersFitToNothing) {
+  EXPECT_TRUE(xcPsuedoInverse().fit().empty());
   xcPsuedoInverse pinv(2);
   pinv.update({1, 0}, 3);
   pinv.update({0, 1}, 5);
@@ -32,14 +25,6 @@ TEST(PsuedoInverse, FitDoesNotConsumeTheSumsButResetDoes) {
   pinv.reset();
   EXPECT_EQ(pinv.size(), 2);
   EXPECT_THROW(pinv.fit(), xcMatrixExt::SingularMatrix);
-}
-
-TEST(PsuedoInverse, ExactLineThroughThreePoints) {
-  xcPsuedoInverse pinv(2);
-  for (double t : {0.0, 1.0, 2.0}) pinv.update({1, t}, 1 + 2 * t);
-  const std::vector<double> p = pinv.fit();
-  EXPECT_NEAR(p[0], 1.0, kExactFitTolerance);
-  EXPECT_NEAR(p[1], 2.0, kExactFitTolerance);
 }
 
 TEST(PsuedoInverse, OnlyTheFirstNCoefficientsAreUsed) {

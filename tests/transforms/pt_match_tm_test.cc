@@ -130,7 +130,7 @@ TEST(PtMatchTm, RebuildingEditsEmptyTheAccumulator) {
   }
 }
 
-TEST(PtMatchTm, RotationAndScalingActFirstInASpace) {
+TEST(PtMatchTm, RotationAndScalingActFirstInASpaceAndAppendAndConcatComposeInOppositeOrders) {
   xc2PtMatchTm tm = translation(1, 0);
   tm.rotate(xcRadian(xcPi / 2));
   expectNear(tm.a2b(xcVector<2>(1, 0)), xcVector<2>(1, 1));
@@ -138,9 +138,6 @@ TEST(PtMatchTm, RotationAndScalingActFirstInASpace) {
   tm.scale(xcVector<2>(2, 3));
   expectNear(tm.a2b(xcVector<2>(1, 1)), xcVector<2>(3, 3));
   expectNear(tm.b2a(xcVector<2>(3, 3)), xcVector<2>(1, 1));
-}
-
-TEST(PtMatchTm, AppendAndConcatComposeInOppositeOrders) {
   const xc2PtMatchTm scaling(xcXform<2>(xcMatrix<2>(2, 0, 0, 2), xcVector<2>()));
   xc2PtMatchTm appended = translation(1, 0);
   appended.append(scaling);

@@ -120,8 +120,7 @@ TEST(TransformsArchive, PtMatchTm3dRoundTripRestoresSumsAndBothMatrices) {
 template <class Tm, class Same>
 void expectVersionRefused(Tm source, Tm loader, Same same) {
   std::string bytes = storeToBytes(source);
-  const std::uint32_t old = 1099;
-  std::memcpy(&bytes[0], &old, sizeof old);
+  ptmatch_test::putLe32(bytes, 0, 1099);
   const Tm before = loader;
   try {
     loadFromBytes(bytes, loader);
