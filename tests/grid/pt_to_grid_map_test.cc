@@ -345,6 +345,19 @@ INSTANTIATE_TEST_SUITE_P(PtToGridMap, SnapRadius,
                                            std::make_tuple(2.2, 2.5, true),
                                            std::make_tuple(1.8, 1.5, false)));
 
+// A grid of pitch 11.5 against nominal steps of 10: the default factor range [0.8, 1.2] finds its
+// neighbours and maps it whole; [0.95, 1.05] finds none, so there is no seed and nothing is mapped.
+TEST(PtToGridMap, TheSizeToleranceDecidesWhichStepsCountAsNeighbours) {
+  Points points;
+  for (int j = 0; j < 5; ++j) {
+    for (int i = 0; i < 5; ++i) points.emplace_back(11.5 * i, 11.5 * j);
+  }
+  xcPtToGridMapResult r;
+  EXPECT_EQ(xfPtToGridMap(points, xcPtToGridMapRunParams(kX, kY), r), 25);
+  EXPECT_EQ(xfPtToGridMap(points, xcPtToGridMapRunParams(kX, kY, false, 0.0, xcRange(0.95, 1.05)), r), 0);
+  EXPECT_FALSE(r.valid());
+}
+
 TEST(PtToGridMap, UnacceptedPointsKeepTheSentinelAndStayOutOfTheFit) {
   GridSpec s;
   s.columns = 8;
