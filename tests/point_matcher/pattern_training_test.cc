@@ -52,13 +52,6 @@ TEST(PatternTraining, ThreePelsInARowTrainASparseToolMatchedPointToPoint) {
   EXPECT_THROW(tool.modelPoints(), Defs::NotTrained);
 }
 
-TEST(PatternTraining, ACheckerboardIsStaggeredAndDense) {
-  xcPointMatcher tool;
-  tool.train(checkerboard(6, 4));  // 12 set pels, interior ones with four diagonal neighbours
-  EXPECT_EQ(tool.trainMode(), Defs::ePointToGrid);
-  EXPECT_EQ(tool.pattern().width(), 6);
-}
-
 TEST(PatternTraining, PatternOfAToolTrainedFromPointsThrows) {
   xcPointMatcher tool;
   EXPECT_THROW(tool.pattern(), Defs::NotTrained);

@@ -49,13 +49,6 @@ TEST(PointMatcherTraining, GridSizeIgnoresDuplicatesAndFallsBackToTheExtent) {
   EXPECT_DOUBLE_EQ(tool.model_()->defaultGridSize, 1.0);
 }
 
-TEST(PointMatcherTraining, WeightsSetTheTotalOfThePositiveOnes) {
-  xcPointMatcher tool;
-  tool.train(kTriangle, {2, 3, -1}, Defs::eAutoDetect);
-  EXPECT_EQ(tool.model_()->totalWeight, 5);
-  EXPECT_EQ(tool.weights(), (Weights{2, 3, -1}));
-}
-
 TEST(PointMatcherTraining, FailuresComeInOrderWithTheirMessagesAndLeaveTheToolUntrained) {
   const Points two{xcVector<2>(0, 0), xcVector<2>(1, 0)};
   const std::wstring tooFew = L"The number of model points must be >= 3\n";

@@ -95,21 +95,20 @@ RandomCase randomCase(std::mt19937& rng) {
 
 class VoteAccumulationRandom : public ::testing::TestWithParam<unsigned> {};
 
-TEST_P(VoteAccumulationRandom, UnweightedVotesEqualTheBruteForceCount) {
+// Both forms on cases of their own; the accumulator starts dirty, as a previous pose would leave it.
+TEST_P(VoteAccumulationRandom, UnweightedAndWeightedVotesEqualTheBruteForceSum) {
   std::mt19937 rng(GetParam());
   RandomCase c = randomCase(rng);
   xcPelBuffer<std::int16_t> acc = accumulatorFor(c.window);
-  xfPelSet(acc, 99);  // a previous pose's votes must not survive
+  xfPelSet(acc, 99);
   xf_AccumulateVotes(c.image, c.projected, c.window, acc);
   expectVotes(c.image, c.projected, {}, c.window, acc);
-}
 
-TEST_P(VoteAccumulationRandom, WeightedVotesEqualTheBruteForceSumForEveryKindOfWeight) {
-  std::mt19937 rng(GetParam() + 1000);
-  RandomCase c = randomCase(rng);
+  rng.seed(GetParam() + 1000);
+  c = randomCase(rng);
   Weights weights;
   for (std::size_t i = 0; i < c.projected.size(); ++i) weights.push_back(randomWeight(rng));
-  xcPelBuffer<std::int16_t> acc = accumulatorFor(c.window);
+  acc = accumulatorFor(c.window);
   xfPelSet(acc, -7);
   xf_AccumulateWeightedVotes(c.image, c.projected, weights, c.window, acc);
   expectVotes(c.image, c.projected, weights, c.window, acc);
@@ -129,26 +128,6 @@ TEST(VoteAccumulation, APointPartlyOutsideVotesOnlyWithItsInImagePart) {
 
   xf_AccumulateVotes(image, {{0, 3}, {-10, 0}, {10, 0}}, w, acc);  // wholly outside for every offset
   EXPECT_EQ(std::vector<std::int16_t>(acc.rowAt(0), acc.rowAt(0) + 6), std::vector<std::int16_t>(6, 0));
-}
-
-TEST(VoteAccumulation, TwoPointsOnOnePelBothVote) {
-  xcPelBuffer<std::uint8_t> image(5, 5);
-  image.put(2, 3, 1);
-  const auto w = offsets(-1, 1, -1, 1);
-  xcPelBuffer<std::int16_t> acc = accumulatorFor(w);
-  xf_AccumulateVotes(image, {{2, 3}, {2, 3}, {0, 0}}, w, acc);
-  EXPECT_EQ(acc.get(1, 1), 2);
-  EXPECT_EQ(acc.get(0, 0), 0);
-}
-
-TEST(VoteAccumulation, WeightsOneMinusOneAndThreeHundredOnOnePelAddThreeHundred) {
-  xcPelBuffer<std::uint8_t> image(6, 6);
-  image.put(4, 1, 1);
-  const auto w = offsets(0, 2, 0, 2);
-  xcPelBuffer<std::int16_t> acc = accumulatorFor(w);
-  xf_AccumulateWeightedVotes(image, {{3, 0}, {3, 0}, {3, 0}}, {1, -1, 300}, w, acc);
-  EXPECT_EQ(acc.get(1, 1), 300);
-  EXPECT_EQ(acc.get(0, 0), 0);
 }
 
 // The data image and the accumulator are addressed by their views: pels of the root outside the data view

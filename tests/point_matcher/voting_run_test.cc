@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <random>
+#include <string>
 #include <thread>
 
 #include <foundation/attention.h>
@@ -23,6 +24,7 @@ using ptmatch_test::messageOf;
 
 using Defs = xcPointMatcherDefs;
 using voting_test::Points;
+using voting_test::mapped;
 using voting_test::similarity;
 
 // The instance points carry noise of 0.05 per coordinate; a least-squares pose over 15 to 65 of them is
@@ -133,12 +135,6 @@ const Points kTen{xcVector<2>(0, 0),   xcVector<2>(30, 2),  xcVector<2>(61, 7), 
 
 Points firstOf(const Points& points, std::size_t n) { return Points(points.begin(), points.begin() + n); }
 
-Points mapped(const xcXform<2>& pose, const Points& points) {
-  Points out;
-  for (const xcVector<2>& p : points) out.push_back(pose * p);
-  return out;
-}
-
 // A result set whose time is that of a real earlier run, so that a run that must not touch it can be seen.
 xcPointMatcherResultSet resultsOfAnEarlierRun(const xcPointMatcher& tool, const Points& data) {
   xcPointMatcherResultSet results;
@@ -148,54 +144,53 @@ xcPointMatcherResultSet resultsOfAnEarlierRun(const xcPointMatcher& tool, const 
   return results;
 }
 
-TEST(VotingRun, TooFewDataPointsForTheCoverageReturnAtOnceAndKeepTheTime) {
-  const xcPointMatcher tool = votingTool(kTen);
-  xcPointMatcherResultSet results = resultsOfAnEarlierRun(tool, kTen);
-  const double earlier = results.time();
-  tool.run(firstOf(kTen, 4), xcPointMatcherRunParams(), results);  // 4 < 10 * 0.5
-  EXPECT_TRUE(results.results().empty());
-  EXPECT_EQ(results.time(), earlier);
-
-  // Five points can reach half the model: the search runs and finds them.
-  tool.run(firstOf(kTen, 5), xcPointMatcherRunParams(), results);
-  ASSERT_FALSE(results.results().empty());
-  EXPECT_DOUBLE_EQ(results.results().front().coverage(), 0.5);
-  EXPECT_NE(results.time(), earlier);
-}
-
-TEST(VotingRun, WeightedFeasibilityCountsTheLargestWeightsTheDataCouldMatch) {
-  xcPointMatcher tool;
-  const Points model = firstOf(kTen, 5);
-  tool.train(model, {5, 5, 1, 1, 1}, Defs::eAutoDetect);  // total 13; 0.9 of it is 11.7
-  xcPointMatcherResultSet results = resultsOfAnEarlierRun(tool, model);
-  const double earlier = results.time();
-  xcPointMatcherRunParams params;
-  params.minCoverage(0.9);
-  tool.run(firstOf(model, 2), params, results);  // 5 + 5 = 10 < 11.7
-  EXPECT_TRUE(results.results().empty());
-  EXPECT_EQ(results.time(), earlier);
-  tool.run(firstOf(model, 3), params, results);  // 5 + 5 + 1 = 11 < 11.7
-  EXPECT_TRUE(results.results().empty());
-  EXPECT_EQ(results.time(), earlier);
-
-  // More data points than model points: no test; the model itself is found with full coverage.
-  Points data = model;
-  data.push_back(xcVector<2>(500, 500));
-  tool.run(data, params, results);
-  ASSERT_FALSE(results.results().empty());
-  EXPECT_DOUBLE_EQ(results.results().front().coverage(), 1.0);
-  EXPECT_NE(results.time(), earlier);
-}
-
-TEST(VotingRun, EmptyDataGiveNoResultsWithTheTimeSet) {
-  const xcPointMatcher tool = votingTool(kTen);
-  xcPointMatcherResultSet results = resultsOfAnEarlierRun(tool, kTen);
-  const double earlier = results.time();
-  xcPointMatcherRunParams params;
-  params.minCoverage(0.0);  // the only coverage that lets empty data past the feasibility test
-  tool.run(Points(), params, results);
-  EXPECT_TRUE(results.results().empty());
-  EXPECT_NE(results.time(), earlier);
+// A run goes ahead only if the data could reach the minimum coverage. One that cannot returns at once,
+// emptying the results but keeping the earlier run's time; one that goes ahead sets a new time.
+TEST(VotingRun, ARunGoesAheadOnlyIfTheDataCouldReachTheMinimumCoverage) {
+  struct Case {
+    std::vector<std::int32_t> weights;  // of the first five points of kTen; empty: all ten, unweighted
+    double minCoverage;
+    Points data;
+    double coverage;  // of the best result; -1: the run does not go ahead; 0: it goes ahead, finds nothing
+  };
+  const Points five = firstOf(kTen, 5);
+  Points fiveAndAStray = five;
+  fiveAndAStray.push_back(xcVector<2>(500, 500));
+  const std::vector<std::int32_t> heavyTwo{5, 5, 1, 1, 1};  // total 13; 0.9 of it is 11.7
+  const Case cases[] = {
+      {{}, 0.5, firstOf(kTen, 4), -1.0},  // 4 < 10 * 0.5
+      {{}, 0.5, five, 0.5},
+      {{}, 0.0, Points(), 0.0},                  // the only coverage that lets empty data past
+      {heavyTwo, 0.9, firstOf(five, 2), -1.0},  // 5 + 5 = 10 < 11.7
+      {heavyTwo, 0.9, firstOf(five, 3), -1.0},  // 5 + 5 + 1 = 11 < 11.7
+      {heavyTwo, 0.9, fiveAndAStray, 1.0},       // more data than model points: no test
+  };
+  for (const Case& c : cases) {
+    xcPointMatcher tool;
+    if (c.weights.empty()) {
+      tool.train(kTen, Defs::eAutoDetect);
+    } else {
+      tool.train(five, c.weights, Defs::eAutoDetect);
+    }
+    xcPointMatcherResultSet results = resultsOfAnEarlierRun(tool, tool.modelPoints());
+    const double earlier = results.time();
+    xcPointMatcherRunParams params;
+    params.minCoverage(c.minCoverage);
+    tool.run(c.data, params, results);
+    const std::string what = std::to_string(c.data.size()) + " data points, coverage " + std::to_string(c.coverage);
+    if (c.coverage < 0.0) {
+      EXPECT_TRUE(results.results().empty()) << what;
+      EXPECT_EQ(results.time(), earlier) << what;
+      continue;
+    }
+    EXPECT_NE(results.time(), earlier) << what;
+    if (c.coverage == 0.0) {
+      EXPECT_TRUE(results.results().empty()) << what;
+    } else {
+      ASSERT_FALSE(results.results().empty()) << what;
+      EXPECT_DOUBLE_EQ(results.results().front().coverage(), c.coverage) << what;
+    }
+  }
 }
 
 // A grid of 0.15 of the radius makes the angle step atan(0.3) = 16.7 degrees, so the samples of the default
@@ -279,7 +274,7 @@ TEST(VotingRun, TheFitErrorIsTheRmsOfTheMatchedPairsUnderThePose) {
   EXPECT_GT(r.fitError(), 0.01);
 }
 
-TEST(VotingRun, EqualCorrespondencesGiveOneResult) {
+TEST(VotingRun, ResultsWithEqualCorrespondencesAreKeptOnce) {
   const xcPointMatcher tool = votingTool(kTen);
   xcPointMatcherRunParams params;
   params.maxNumResults(20);
@@ -292,18 +287,11 @@ TEST(VotingRun, EqualCorrespondencesGiveOneResult) {
       EXPECT_NE(results.results()[a].modelToDataMap(), results.results()[b].modelToDataMap());
     }
   }
-}
 
-TEST(VotingRun, CaptureRangeZeroMatchesNothingAndLeavesOneEmptyResult) {
-  const xcPointMatcher tool = votingTool(kTen);
-  xcPointMatcherRunParams params;
-  params.minCoverage(0.0);
+  // With a capture range of 0 every candidate ends with no match at all: one map, so one result.
   params.autoCaptureRange(false);
   params.captureRange(0.0);
-  params.maxNumResults(5);
-  xcPointMatcherResultSet results;
   tool.run(kTen, params, results);
-  // Every candidate ends with no match at all, so all share one map and the duplicate test keeps one.
   ASSERT_EQ(results.results().size(), 1u);
   EXPECT_EQ(results.results()[0].coverage(), 0.0);
   EXPECT_EQ(results.results()[0].fitError(), 0.0);

@@ -23,6 +23,13 @@ inline xcXform<2> similarity(double degrees, double scale, double tx, double ty)
   return xcXform<2>(xcMatrix<2>(angle, angle, scale, scale), xcVector<2>(tx, ty));
 }
 
+// The points where `pose` puts them.
+inline Points mapped(const xcXform<2>& pose, const Points& points) {
+  Points out;
+  for (const xcVector<2>& p : points) out.push_back(pose * p);
+  return out;
+}
+
 struct SceneRecipe {
   int minModelPoints = 20;
   int maxModelPoints = 80;
