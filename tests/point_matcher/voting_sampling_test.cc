@@ -65,11 +65,8 @@ TEST(PoseSampling, AnglesOfARangeAreCentredOnItsMiddleEvenAcrossTheWrap) {
 }
 
 TEST(PoseSampling, ARangeNarrowerThanOneStepGivesItsMiddle) {
-  EXPECT_EQ(xf_SampleAngles(degreesRange(10.0, 12.0), 5.0).size(), 1u);
-  EXPECT_NEAR(xf_SampleAngles(degreesRange(10.0, 12.0), 5.0)[0], 11.0, 1e-9);
-  const Doubles single = xf_SampleAngles(degreesRange(30.0, 30.0), 5.0);
-  ASSERT_EQ(single.size(), 1u);
-  EXPECT_NEAR(single[0], 30.0, 1e-9);
+  expectSamples(xf_SampleAngles(degreesRange(10.0, 12.0), 5.0), {11.0});
+  expectSamples(xf_SampleAngles(degreesRange(30.0, 30.0), 5.0), {30.0});
 }
 
 TEST(PoseSampling, SamplingThatWouldNeverEndIsRefused) {

@@ -93,7 +93,7 @@ TEST(SearchWindow, FullRangesLetTheCentreRoamTheImageWithEightPelsToSpare) {
   EXPECT_EQ(w, Window(-14, -11, 36, 25));
 }
 
-TEST(SearchWindow, FiniteRangesNarrowItAndAreClampedToTheImage) {
+TEST(SearchWindow, FiniteRangesNarrowItAreClampedToTheImageOrLeaveNoWindow) {
   Window w;
   const xcVector<2> centre(2.25, 1.0);
   ASSERT_TRUE(xf_SearchWindow(kX, centre, 20, 10, xcRange(-1.2, 0.7), xcRange(-100.0, 2.0), w));
@@ -103,14 +103,9 @@ TEST(SearchWindow, FiniteRangesNarrowItAndAreClampedToTheImage) {
   ASSERT_TRUE(xf_SearchWindow(kX, centre, 20, 10, xcRange(-kInf, 0.0), xcRange::FullRange(), w));
   EXPECT_EQ(w.x(), -14);
   EXPECT_EQ(w.x() + w.width(), 0);
-}
-
-TEST(SearchWindow, RangesWhollyOutsideTheImageLeaveNoWindow) {
-  Window w;
-  EXPECT_FALSE(
-      xf_SearchWindow(kX, xcVector<2>(2.25, 1.0), 20, 10, xcRange(50.0, 60.0), xcRange::FullRange(), w));
-  EXPECT_FALSE(
-      xf_SearchWindow(kX, xcVector<2>(2.25, 1.0), 20, 10, xcRange::FullRange(), xcRange(-90, -10), w));
+  // Ranges wholly outside the image leave no window.
+  EXPECT_FALSE(xf_SearchWindow(kX, centre, 20, 10, xcRange(50.0, 60.0), xcRange::FullRange(), w));
+  EXPECT_FALSE(xf_SearchWindow(kX, centre, 20, 10, xcRange::FullRange(), xcRange(-90, -10), w));
 }
 
 TEST(SearchWindow, AModelCentreBeyondTwoToTheTwentyNinePelsIsRefused) {
