@@ -171,8 +171,7 @@ TEST(CoarseSweep, FindsTheModelAtItsPelOffsetWithAllVotes) {
   const xc_PointMatcherModel model = modelOf(kModel);
   const double g = model.defaultGridSize;
   const xcXform<2> shift = voting_test::similarity(0, 1, 7 * g, -3 * g);
-  Points data;
-  for (const xcVector<2>& p : kModel) data.push_back(shift * p);
+  Points data = voting_test::mapped(shift, kModel);
   data.push_back(xcVector<2>(-10 * g, -10 * g));  // so that the model's own corner is not the image's
 
   const xcPointMatcherRunParams effective = xf_EffectiveVotingParams(xcPointMatcherRunParams(), model);
@@ -213,8 +212,7 @@ TEST(VotingSearch, AnEmptyWindowOrEmptyDataAddNothing) {
 TEST(VotingSearch, PosesMapTheModelIntoTheCallersFrameWhateverTheStartPose) {
   const xc_PointMatcherModel model = modelOf(kModel);
   const xcXform<2> truth = voting_test::similarity(100, 1.5, 40, -20);
-  Points data;
-  for (const xcVector<2>& p : kModel) data.push_back(truth * p);
+  const Points data = voting_test::mapped(truth, kModel);
   xcPointMatcherRunParams params;
   params.maxNumResults(8);
   params.startPose(voting_test::similarity(95, 1.5, 39, -21));
