@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include <foundation/attention.h>
 #include <foundation/pel_functions.h>
 
 #if (defined(__x86_64__) || defined(__i386__)) && defined(__GNUC__) && defined(__SSE2__)
@@ -62,6 +63,25 @@ class BlockFinder {
   std::int64_t xmin_, ymin_, xmax_, ymax_;
 };
 
+// Work between two polls of the calling thread's stop request, in pel additions (a scattered vote counts
+// as many as it costs): about a millisecond, so that even one pose of an enormous search (tens of
+// thousands of model points over millions of pels) stops promptly.
+constexpr std::int64_t kWorkPerPoll = std::int64_t{1} << 24;
+constexpr std::int64_t kScatterWork = 64;
+
+class StopPoll {
+ public:
+  void add(std::int64_t work) {
+    pending_ += work;
+    if (pending_ < kWorkPerPoll) return;
+    pending_ = 0;
+    xfThrowExceptionOnFailure(xsys_attention_check());
+  }
+
+ private:
+  std::int64_t pending_ = 0;
+};
+
 void checkAccumulator(const xcRectangle<std::int32_t>& window, const xc_PelBuffer& accumulator,
                       const char* operation) {
   const std::int64_t width = std::int64_t{window.width()} + 1;
@@ -98,11 +118,13 @@ std::int64_t xf_AccumulateVotesWithKernel(xc_PelRowsKernel add, const xcPelBuffe
   xfPelClear(accumulator);
   BlockFinder finder(dataImage, window, accumulator);
   std::int64_t pelAdds = 0;
+  StopPoll poll;
   VoteBlock b;
   for (const xcPair<std::int32_t>& p : projected) {
     if (!finder.find(p, b)) continue;
     add(b.data, b.acc, b.acc, b.width, b.height, finder.dataStride(), finder.accStride(), finder.accStride());
     pelAdds += std::int64_t{b.width} * b.height;
+    poll.add(std::int64_t{b.width} * b.height);
   }
   return pelAdds;
 }
@@ -130,10 +152,12 @@ void xf_AccumulateWeightedVotes(const xcPelBuffer<std::uint8_t>& dataImage,
   BlockFinder finder(dataImage, window, accumulator);
   const std::ptrdiff_t s8 = finder.dataStride();
   const std::ptrdiff_t s16 = finder.accStride();
+  StopPoll poll;
   VoteBlock b;
   for (std::size_t i = 0; i < projected.size(); ++i) {
     const std::int16_t q = voteWeights[i];
     if (q == 0 || !finder.find(projected[i], b)) continue;
+    poll.add(std::int64_t{b.width} * b.height);
     if (q == 1) {
       kernels.add(b.data, b.acc, b.acc, b.width, b.height, s8, s16, s16);
     } else if (q == -1) {
@@ -297,9 +321,11 @@ void xf_ScatterVotes(const std::vector<xc_SetPel>& setPels,
   checkRows(accumulator, rows, "xf_ScatterVotes");
   const auto width = static_cast<std::uint32_t>(accumulator.width());
   const auto height = static_cast<std::uint32_t>(accumulator.height());
+  StopPoll poll;
   for (std::size_t i = 0; i < projected.size(); ++i) {
     const std::int32_t q = voteWeights.empty() ? 1 : voteWeights[i];
     if (q == 0) continue;
+    poll.add(kScatterWork * static_cast<std::int64_t>(setPels.size()));
     // 64 bits: a far-off projection must miss the window, not wrap into it.
     const std::int64_t du = std::int64_t{projected[i].x()} + window.x();
     const std::int64_t dv = std::int64_t{projected[i].y()} + window.y();

@@ -26,7 +26,10 @@
 // normally holds 0 and 1; other values are multiplied in like any other.
 //
 // Cost: one vectorised block add per model point over the part of the window that meets the data image;
-// nothing is allocated. The accumulator may be aligned in any way.
+// nothing is allocated. The accumulator may be aligned in any way. The calling thread's stop request is
+// polled after every 2^24 pel additions or so (this and the scattered form below), so that a single pose
+// of an enormous search still stops within about a millisecond: xcStopRequested then leaves the
+// accumulator half voted.
 //
 // Throws xcPelBufferError when the accumulator's size does not match the window, or (weighted) when
 // voteWeights is not as long as projected; the accumulator is then unchanged.

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include <foundation/attention.h>
 #include <foundation/pel_functions.h>
 
 namespace {
@@ -119,6 +120,25 @@ TEST(VoteSpace, SparseVotesRefuseMissingWeightsLikeTheDenseOnes) {
   const Window window(0, 0, 3, 3);
   xc_VoteSpace sparse(image, window, 2, xc_VoteSpace::Form::eSparse);
   EXPECT_THROW(sparse.vote({{0, 0}, {1, 1}}, Weights{1}), xcPelBufferError);
+}
+
+// One pose of 64 model points over a 2048 x 2048 image is some 2^28 pel additions, about ten milliseconds;
+// a stop already due must end it at the first poll instead of after the whole pose, in either form.
+TEST(VoteSpace, OnePoseOfAnEnormousSearchStopsAtTheFirstPoll) {
+  xcPelBuffer<std::uint8_t> image(2048, 2048);
+  xfPelSet(image, 1);
+  const Window window(-1024, -1024, 2047, 2047);
+  const Projected projected(64, xcPair<std::int32_t>(1024, 1024));
+  xcAttentionScope expired(0.0);
+  xc_VoteSpace dense(image, window, projected.size(), xc_VoteSpace::Form::eDense);
+  EXPECT_THROW(dense.vote(projected, {}), xcStopRequested);
+  EXPECT_THROW(dense.vote(projected, Weights(projected.size(), 3)), xcStopRequested);
+
+  xcPelBuffer<std::uint8_t> sparseImage(2048, 2048);
+  xfPelClear(sparseImage);
+  for (std::int32_t k = 0; k < 2048; k += 2) sparseImage.put(k, k, 1);
+  xc_VoteSpace sparse(sparseImage, window, 1 << 10, xc_VoteSpace::Form::eSparse);
+  EXPECT_THROW(sparse.vote(Projected(1 << 10, xcPair<std::int32_t>(1024, 1024)), {}), xcStopRequested);
 }
 
 }  // namespace
