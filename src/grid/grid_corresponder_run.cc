@@ -31,10 +31,40 @@ std::int32_t minimumScore(double accept, std::size_t numFeatures) {
   return static_cast<std::int32_t>(m);
 }
 
-void startRun(xcTimer& timer, std::vector<xc_PointToGridCorresponderResult>& results, double& time) {
-  timer.start();
-  results.clear();
-  time = 0.0;
+// The clock of one run: starts timing and empties the results; finish() records the time.
+class RunClock {
+ public:
+  RunClock(std::vector<xc_PointToGridCorresponderResult>& results, double& time) : time_(time) {
+    timer_.start();
+    results.clear();
+    time = 0.0;
+  }
+  bool finish(bool found) {
+    time_ = timer_.sec();
+    return found;
+  }
+
+ private:
+  xcTimer timer_{false};
+  double& time_;
+};
+
+// Whether a run can report anything: data, a trained model, room for a result, a reachable minimum score.
+bool canReport(bool haveData, bool trained, const xc_PointToGridCorresponderRunParams& params,
+               std::size_t numFeatures) {
+  return haveData && trained && params.maxNumResults() >= 1 &&
+         minimumScore(params.accept(), numFeatures) >= 0;
+}
+
+// Whether data spanning width x height cell steps leave shifts to score: more than one cell, and no more
+// than 4 steps narrower or lower than the pattern box. Throws InsufficientMemory when the work image, the
+// data with kMargin empty cells on every side, would be too large.
+bool workImageFits(std::int64_t width, std::int64_t height, const xcRectangle<std::int32_t>& patternRect,
+                   const char* what) {
+  if (width == 0 && height == 0) return false;
+  if (width + 5 <= patternRect.width() || height + 5 <= patternRect.height()) return false;
+  xc_gridcorr::checkCells(width + 2 * kMargin + 1, height + 2 * kMargin + 1, "run", what);
+  return true;
 }
 
 // Data coordinates of shifts must fit 32-bit positions: the shifts x = 0 .. count - 1 report
@@ -56,57 +86,34 @@ std::int64_t shiftBase(std::int32_t dataOrigin, std::int32_t patternOrigin, std:
 bool xc_PointToGridCorresponder::run(const std::vector<xcPair<std::int32_t>>& positions,
                                      const xc_PointToGridCorresponderRunParams& params,
                                      xc_PointToGridCorresponderResultSet& results) const {
-  xcTimer timer(false);
-  startRun(timer, results.results_, results.time_);
-  const auto finish = [&](bool found) {
-    results.time_ = timer.sec();
-    return found;
-  };
-  if (positions.empty() || !isTrained() || params.maxNumResults() < 1 ||
-      minimumScore(params.accept(), model_.size()) < 0) {
-    return finish(false);
+  RunClock clock(results.results_, results.time_);
+  if (!canReport(!positions.empty(), isTrained(), params, model_.size())) return clock.finish(false);
+  const xc_gridcorr::Bounds box = xc_gridcorr::boundsOf(positions);
+  const std::int64_t width = std::int64_t{box.maxX} - box.minX, height = std::int64_t{box.maxY} - box.minY;
+  if (!workImageFits(width, height, patternRect_, "the positions need a work image of")) {
+    return clock.finish(false);
   }
-  std::int32_t minX = positions[0].x(), maxX = minX, minY = positions[0].y(), maxY = minY;
-  for (const auto& p : positions) {
-    minX = std::min(minX, p.x());
-    maxX = std::max(maxX, p.x());
-    minY = std::min(minY, p.y());
-    maxY = std::max(maxY, p.y());
-  }
-  const std::int64_t width = std::int64_t{maxX} - minX, height = std::int64_t{maxY} - minY;
-  if (width == 0 && height == 0) return finish(false);
-  if (width + 5 <= patternRect_.width() || height + 5 <= patternRect_.height()) return finish(false);
-  xc_gridcorr::checkCells(width + 2 * kMargin + 1, height + 2 * kMargin + 1, "run",
-                          "the positions need a work image of");
   xcPelBuffer<unsigned char> work(static_cast<std::int32_t>(width + 2 * kMargin + 1),
                                   static_cast<std::int32_t>(height + 2 * kMargin + 1));
-  for (const auto& p : positions) work.rowAt(p.y() - minY + kMargin)[p.x() - minX + kMargin] = 1;
-  return finish(run_(work, xcPair<std::int32_t>(minX, minY), params, results));
+  for (const auto& p : positions) work.rowAt(p.y() - box.minY + kMargin)[p.x() - box.minX + kMargin] = 1;
+  return clock.finish(run_(work, xcPair<std::int32_t>(box.minX, box.minY), params, results));
 }
 
 bool xc_PointToGridCorresponder::run(const xcPelBuffer_const<unsigned char>& image,
                                      const xc_PointToGridCorresponderRunParams& params,
                                      xc_PointToGridCorresponderResultSet& results) const {
-  xcTimer timer(false);
-  startRun(timer, results.results_, results.time_);
-  const auto finish = [&](bool found) {
-    results.time_ = timer.sec();
-    return found;
-  };
-  if (image.width() == 0 || image.height() == 0 || !isTrained() || params.maxNumResults() < 1 ||
-      minimumScore(params.accept(), model_.size()) < 0) {
-    return finish(false);
+  RunClock clock(results.results_, results.time_);
+  const bool haveData = image.width() != 0 && image.height() != 0;
+  if (!canReport(haveData, isTrained(), params, model_.size()) ||
+      !workImageFits(image.width() - 1, image.height() - 1, patternRect_,
+                     "the image needs a work image of")) {
+    return clock.finish(false);
   }
-  const std::int64_t width = image.width() - 1, height = image.height() - 1;
-  if (width == 0 && height == 0) return finish(false);
-  if (width + 5 <= patternRect_.width() || height + 5 <= patternRect_.height()) return finish(false);
-  xc_gridcorr::checkCells(width + 2 * kMargin + 1, height + 2 * kMargin + 1, "run",
-                          "the image needs a work image of");
   xcPelBuffer<unsigned char> work(image.width() + 2 * kMargin, image.height() + 2 * kMargin);
   xcPelBuffer<unsigned char> inner = work;
   inner.window(kMargin, kMargin, image.width(), image.height(), false);
   xfPelCopy(image, inner);
-  return finish(run_(work, image.offset(), params, results));
+  return clock.finish(run_(work, image.offset(), params, results));
 }
 
 bool xc_PointToGridCorresponder::run_(const xcPelBuffer<unsigned char>& work,

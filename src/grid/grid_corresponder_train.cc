@@ -205,15 +205,9 @@ void xc_PointToGridCorresponder::train(const std::vector<xcPair<std::int32_t>>& 
   if (positions.empty()) {
     throw Defs::InsufficientModelPoints(L"xc_PointToGridCorresponder::train: the position list is empty\n");
   }
-  std::int32_t minX = positions[0].x(), maxX = minX, minY = positions[0].y(), maxY = minY;
-  for (const auto& p : positions) {
-    minX = std::min(minX, p.x());
-    maxX = std::max(maxX, p.x());
-    minY = std::min(minY, p.y());
-    maxY = std::max(maxY, p.y());
-  }
-  Grid grid = makeGrid(minX, minY, maxX, maxY, "the positions span");
-  for (const auto& p : positions) grid.at(p.x() - minX, p.y() - minY) = Grid::kOccupied;
+  const xc_gridcorr::Bounds box = xc_gridcorr::boundsOf(positions);
+  Grid grid = makeGrid(box.minX, box.minY, box.maxX, box.maxY, "the positions span");
+  for (const auto& p : positions) grid.at(p.x() - box.minX, p.y() - box.minY) = Grid::kOccupied;
   Trained trained = trainFromGrid(grid, trainParams_, clientFromImage);
   // Nothing below can throw: a failed training leaves the pattern, rectangle and model as they were.
   pattern_ = trained.pattern;
