@@ -222,63 +222,61 @@ void reportLatencies(benchmark::State& state, const std::vector<double>& latenci
   state.counters["finished_before_stop"] = finishedFirst;
 }
 
-void BM_StopLatencyS2auto(benchmark::State& state) {
+// One stopped run of S2auto: stops it `delay` seconds after its start and returns the seconds from the
+// stop to the exception, or a negative value when the run finished first.
+using StoppedRun = double (*)(const xcPointMatcher& tool, const Case& c, double delay);
+
+double stoppedByRequest(const xcPointMatcher& tool, const Case& c, double delay) {
+  xcStopSource stop;
+  SteadyClock::time_point stopped{};
+  bool wasStopped = false;
+  std::thread worker([&] {
+    xcAttentionScope scope(stop);
+    xcPointMatcherResultSet results;
+    try {
+      tool.run(c.scene.data, c.params, results);
+    } catch (const xcStopRequested&) {
+      stopped = SteadyClock::now();
+      wasStopped = true;
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::duration<double>(delay));
+  const SteadyClock::time_point requested = SteadyClock::now();
+  stop.requestStop();
+  worker.join();
+  return wasStopped ? secondsBetween(requested, stopped) : -1.0;
+}
+
+double stoppedByTimeLimit(const xcPointMatcher& tool, const Case& c, double delay) {
+  const SteadyClock::time_point start = SteadyClock::now();
+  try {
+    xcAttentionScope scope(delay);
+    xcPointMatcherResultSet results;
+    tool.run(c.scene.data, c.params, results);
+  } catch (const xcStopRequested&) {
+    return std::max(secondsBetween(start, SteadyClock::now()) - delay, 0.0);
+  }
+  return -1.0;
+}
+
+void stopLatency(benchmark::State& state, StoppedRun stoppedRun, std::uint32_t seed) {
   const Case c = s2(1, true);
   const xcPointMatcher tool = trainedTool(c);
-  std::mt19937 rng(5);
+  std::mt19937 rng(seed);
   std::uniform_real_distribution<double> delay(0.005, 0.25);
   std::vector<double> latencies;
   int finishedFirst = 0;
   for (auto _ : state) {
-    xcStopSource stop;
-    SteadyClock::time_point stopped{};
-    bool wasStopped = false;
-    std::thread worker([&] {
-      xcAttentionScope scope(stop);
-      xcPointMatcherResultSet results;
-      try {
-        tool.run(c.scene.data, c.params, results);
-      } catch (const xcStopRequested&) {
-        stopped = SteadyClock::now();
-        wasStopped = true;
-      }
-    });
-    std::this_thread::sleep_for(std::chrono::duration<double>(delay(rng)));
-    const SteadyClock::time_point requested = SteadyClock::now();
-    stop.requestStop();
-    worker.join();
-    const double latency = wasStopped ? secondsBetween(requested, stopped) : 0.0;
-    if (wasStopped) latencies.push_back(latency);
-    finishedFirst += wasStopped ? 0 : 1;
-    state.SetIterationTime(latency);
-  }
-  reportLatencies(state, latencies, finishedFirst);
-}
-
-void BM_TimeLimitLatencyS2auto(benchmark::State& state) {
-  const Case c = s2(1, true);
-  const xcPointMatcher tool = trainedTool(c);
-  std::mt19937 rng(6);
-  std::uniform_real_distribution<double> limit(0.005, 0.25);
-  std::vector<double> latencies;
-  int finishedFirst = 0;
-  for (auto _ : state) {
-    const double seconds = limit(rng);
-    const SteadyClock::time_point start = SteadyClock::now();
-    double latency = 0.0;
-    try {
-      xcAttentionScope scope(seconds);
-      xcPointMatcherResultSet results;
-      tool.run(c.scene.data, c.params, results);
-      ++finishedFirst;
-    } catch (const xcStopRequested&) {
-      latency = secondsBetween(start, SteadyClock::now()) - seconds;
-      latencies.push_back(latency);
-    }
+    const double latency = stoppedRun(tool, c, delay(rng));
+    if (latency >= 0.0) latencies.push_back(latency);
+    finishedFirst += latency < 0.0 ? 1 : 0;
     state.SetIterationTime(std::max(latency, 0.0));
   }
   reportLatencies(state, latencies, finishedFirst);
 }
+
+void BM_StopLatencyS2auto(benchmark::State& state) { stopLatency(state, stoppedByRequest, 5); }
+void BM_TimeLimitLatencyS2auto(benchmark::State& state) { stopLatency(state, stoppedByTimeLimit, 6); }
 
 BENCHMARK(BM_StopLatencyS2auto)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_TimeLimitLatencyS2auto)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
