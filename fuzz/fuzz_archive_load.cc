@@ -1,11 +1,15 @@
 // Loads every archived class of the library from arbitrary bytes. The first byte picks the class; the
-// rest is the record. A load may only end normally or by an xcException; what loaded must store again.
+// rest is the record. A load may only end normally or by an xcException; what loaded must store again, and
+// a point matcher that loaded must run on a small scene within a time limit and give results that hold
+// together (libFuzzer's memory limits catch a run that allocates without bound).
 #include <cstddef>
 #include <cstdint>
 #include <sstream>
 #include <string>
 
 #include <ptmatch/ptmatch.h>
+
+#include "fuzz_tools.h"
 
 namespace {
 
@@ -31,6 +35,15 @@ void loadAndStore(const std::string& bytes) {
   loadThenStore(bytes, object);
 }
 
+// Long enough for a sound tool's run on the scene, short enough for many executions a second.
+constexpr double kRunSeconds = 0.05;
+
+void loadStoreAndRun(const std::string& bytes) {
+  xcPointMatcher tool;
+  loadThenStore(bytes, tool);
+  if (!ptmatch_fuzz::runsSoundly(tool, kRunSeconds)) __builtin_trap();
+}
+
 // Any registered persistent class (the exceptions among them), through the pointer path.
 void loadPersistentAndStore(const std::string& bytes) {
   xcPersistent* object = nullptr;
@@ -41,7 +54,7 @@ void loadPersistentAndStore(const std::string& bytes) {
 using Loader = void (*)(const std::string&);
 
 constexpr Loader kLoaders[] = {
-    loadAndStore<xcPointMatcher>,
+    loadStoreAndRun,
     loadAndStore<xcPointMatcherRunParams>,
     loadAndStore<xcPointMatcherResultSet>,
     loadAndStore<xc_PointToGridCorresponder>,

@@ -2,8 +2,11 @@
 // generator and the regression tests.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
+
+#include <foundation/attention.h>
 
 #include <ptmatch/ptmatch.h>
 
@@ -83,6 +86,69 @@ inline std::vector<xcVector<2>> instanceOf(ToolKind kind, const xcXform<2>& pose
   }
   for (auto& p : model) p = pose * p;
   return model;
+}
+
+// Every kind of tool's instance at a pose of its own, and a little clutter: a scene on which any sound tool,
+// loaded from whatever record, runs quickly.
+inline std::vector<xcVector<2>> mixedScene() {
+  std::vector<xcVector<2>> scene;
+  double shift = 0.0;
+  for (std::uint8_t kind = 0; kind < kNumKinds; ++kind, shift += 300.0) {
+    const xcXform<2> pose(xcMatrix<2>(0.99, -0.1, 0.1, 0.99), xcVector<2>(shift, 40.0));
+    for (const xcVector<2>& p : instanceOf(static_cast<ToolKind>(kind), pose)) scene.push_back(p);
+  }
+  for (int i = 0; i < 12; ++i) scene.emplace_back(37.0 * i, 90.0 + 13.0 * (i % 5));
+  return scene;
+}
+
+// Whether a result could have come from a sound tool: finite pose and fit error, coverage in [0, 1] and
+// correspondences that name data points.
+inline bool holdsTogether(const xcPointMatcherResult& r, std::size_t dataSize) {
+  const xcXform<2>& pose = r.modelToDataXform();
+  const xcMatrix<2>& m = pose.matrix();
+  if (!std::isfinite(m.element(0, 0)) || !std::isfinite(m.element(0, 1)) || !std::isfinite(m.element(1, 0)) ||
+      !std::isfinite(m.element(1, 1)) || !std::isfinite(pose.trans().x()) ||
+      !std::isfinite(pose.trans().y())) {
+    return false;
+  }
+  if (!(r.coverage() >= 0.0 && r.coverage() <= 1.0)) return false;
+  if (!(r.fitError() >= 0.0) || !std::isfinite(r.fitError())) return false;
+  if (r.runMode() == xcPointMatcherDefs::ePointToGrid) return true;
+  for (std::int32_t n : r.modelToDataMap()) {
+    if (n < -1 || n >= static_cast<std::int64_t>(dataSize)) return false;
+  }
+  return true;
+}
+
+// Runs a trained tool on a small scene holding its kind's instance under a time limit. Refusals and stops are
+// sound outcomes; false means a result that does not hold together.
+inline bool runsSoundly(const xcPointMatcher& tool, double seconds) {
+  if (!tool.isTrained()) return true;
+  // The exhaustive search is exponential in the smaller point set: it gets its own instance and two
+  // clutter points, a few thousand pairings.
+  std::vector<xcVector<2>> scene;
+  if (tool.trainMode() == xcPointMatcherDefs::eExhaustiveMode) {
+    scene = instanceOf(kExhaustive, xcXform<2>(xcMatrix<2>(0.99, -0.1, 0.1, 0.99), xcVector<2>(5.0, 7.0)));
+    scene.emplace_back(-20.0, 13.0);
+    scene.emplace_back(31.0, 60.0);
+  } else {
+    scene = mixedScene();
+  }
+  xcPointMatcherRunParams params;
+  params.minCoverage(0.3);
+  params.scaleUncertainty(xcRange(-0.05, 0.05));
+  params.maxNumResults(3);
+  xcPointMatcherResultSet results;
+  try {
+    xcAttentionScope limit(seconds);
+    tool.run(scene, params, results);
+  } catch (const xcException&) {
+    return true;
+  }
+  for (const xcPointMatcherResult& r : results.results()) {
+    if (!holdsTogether(r, scene.size())) return false;
+  }
+  return true;
 }
 
 }  // namespace ptmatch_fuzz

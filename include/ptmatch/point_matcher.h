@@ -81,6 +81,13 @@ class xcPointMatcher {
  private:
   friend xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool);
 
+  // The record of a tool; `nestingDepth` is 0 for the caller's tool and 1 for its nested matcher, which a
+  // real tool never nests further, so loading refuses deeper records before reading them.
+  static void archive_(xcArchive& ar, xcPointMatcher& tool, int nestingDepth);
+  // Refuses (xcArchive::BadData) a loaded tool whose parts do not hold together, and recomputes the model
+  // statistics that are cheap to recompute; see point_matcher_load_checks.cc.
+  void checkLoaded_(bool modelLoaded, bool patternLoaded);
+
   void runExhaustive_(const std::vector<xcVector<2>>& dataPoints, const xcPointMatcherRunParams& params,
                       xcPointMatcherResultSet& results) const;
   void runVoting_(const std::vector<xcVector<2>>& dataPoints, const xcPointMatcherRunParams& params,
@@ -110,7 +117,8 @@ class xcPointMatcher {
 
 // Kept for compatibility with existing callers: takes a tool, the data points, one result and two point
 // lists, and does nothing.
-void xfExtractPointsFromPointMatcherResults(const xcPointMatcher& tool, const std::vector<xcVector<2>>& dataPoints,
+void xfExtractPointsFromPointMatcherResults(const xcPointMatcher& tool,
+                                            const std::vector<xcVector<2>>& dataPoints,
                                             const xcPointMatcherResult& result,
                                             const std::vector<xcVector<2>>& first,
                                             const std::vector<xcVector<2>>& second);

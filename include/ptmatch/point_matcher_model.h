@@ -16,6 +16,11 @@ class xc_PointMatcherModel {
   // has checked the counts; totalWeight is the point count without weights, else the sum of the positive
   // weights.
   void train(const std::vector<xcVector<2>>& points, const std::vector<std::int32_t>& weights);
+  // Computes boundingBox, center and radius from the (non-empty) points: linear, so a loaded model can
+  // have them recomputed rather than trusted.
+  void computeExtent();
+  // The sum of the weights greater than 0, which is the total weight of a weighted model.
+  static std::int64_t positiveWeightSum(const std::vector<std::int32_t>& weights);
 
   bool trained = false;
   // Grid size the searches use when asked for an automatic grid size or capture range: the larger of a

@@ -72,13 +72,40 @@ void archivePosition(xcArchive& ar, xcPair<std::int32_t>& p) {
 }  // namespace
 
 xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool) {
+  if (ar.isStoring()) {
+    xcPointMatcher::archive_(ar, tool, 0);
+    return ar;
+  }
+  // A record that fails part way, or whose parts do not hold together, must not leave a half-loaded tool
+  // that runs: the caller gets the exception and an untrained tool.
+  try {
+    xcPointMatcher::archive_(ar, tool, 0);
+  } catch (...) {
+    tool.untrain();
+    throw;
+  }
+  return ar;
+}
+
+void xcPointMatcher::archive_(xcArchive& ar, xcPointMatcher& tool, int nestingDepth) {
   xc_ppmatch::archiveRecordVersion(ar, __LINE__);
   const std::int32_t modelFlag =
       tool.mode_ == xcPointMatcherDefs::eExhaustiveMode ? kPresentExhaustive : kPresent;
   const std::int32_t loadedModelFlag =
       archiveOwned(ar, tool.model_ptr_, modelFlag, [&](xc_PointMatcherModel& m) { archiveModel(ar, m); });
-  archiveOwned(ar, tool.gridCorresponder_, kPresent, [&](xc_PointToGridCorresponder& c) { ar || c; });
-  archiveOwned(ar, tool.nestedMatcher_, kPresent, [&](xcPointMatcher& nested) { ar || nested; });
+  const std::int32_t loadedPatternFlag =
+      archiveOwned(ar, tool.gridCorresponder_, kPresent, [&](xc_PointToGridCorresponder& c) {
+        // Only a pattern-trained tool holds a corresponder, and its nested matcher is trained from points.
+        if (ar.isLoading() && nestingDepth > 0)
+          throw xcArchive::BadData("grid pattern inside a nested point matcher");
+        ar || c;
+      });
+  archiveOwned(ar, tool.nestedMatcher_, kPresent, [&](xcPointMatcher& nested) {
+    // Checked before reading on: a forged record could otherwise nest tools until the stack runs out.
+    if (ar.isLoading() && nestingDepth > 0)
+      throw xcArchive::BadData("point matcher nested more than one level deep");
+    archive_(ar, nested, nestingDepth + 1);
+  });
   ar || tool.patternClientFromImage_ || tool.patternPelCount_;
   xfArchiveVector(ar, tool.gridPositions_, archivePosition);
   if (ar.isLoading()) {
@@ -89,6 +116,6 @@ xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool) {
       // and without a model the exhaustive search has nothing to enumerate.
       tool.mode_ = xcPointMatcherDefs::eAutoDetect;
     }
+    tool.checkLoaded_(loadedModelFlag != 0, loadedPatternFlag != 0);
   }
-  return ar;
 }

@@ -50,6 +50,15 @@ void xc_PointMatcherModel::train(const std::vector<xcVector<2>>& newPoints,
   const PairDistances d = pairDistances(points);
   defaultGridSize = std::max(kNeighbourFraction * d.nearest, d.farthest * kExtentFraction);
 
+  computeExtent();
+  totalWeight = weights.empty()
+                    ? static_cast<std::int32_t>(points.size())
+                    // The tool refuses weights whose positive sum does not fit, so this cannot wrap.
+                    : static_cast<std::int32_t>(positiveWeightSum(weights));
+  trained = true;
+}
+
+void xc_PointMatcherModel::computeExtent() {
   double minX = points.front().x(), maxX = minX;
   double minY = points.front().y(), maxY = minY;
   for (const xcVector<2>& p : points) {
@@ -63,14 +72,10 @@ void xc_PointMatcherModel::train(const std::vector<xcVector<2>>& newPoints,
 
   radius = 0.0;
   for (const xcVector<2>& p : points) radius = std::max(radius, (p - center).len());
+}
 
-  if (weights.empty()) {
-    totalWeight = static_cast<std::int32_t>(points.size());
-  } else {
-    // The tool refuses weights whose positive sum does not fit, so this cannot wrap.
-    std::int64_t sum = 0;
-    for (std::int32_t w : weights) sum += std::max<std::int32_t>(w, 0);
-    totalWeight = static_cast<std::int32_t>(sum);
-  }
-  trained = true;
+std::int64_t xc_PointMatcherModel::positiveWeightSum(const std::vector<std::int32_t>& weights) {
+  std::int64_t sum = 0;
+  for (std::int32_t w : weights) sum += std::max<std::int32_t>(w, 0);
+  return sum;
 }
