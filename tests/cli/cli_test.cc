@@ -128,7 +128,7 @@ TEST(PtmatchCli, APoseOutsideTheAllowedRangeMeansNothingFound) {
 
 // A tool trained from the pattern finds the grid, whichever image kind holds the pattern.
 // Every PNG kind the tool reads must give the same nodes as the PGM: the palette and RGB files draw nodes in
-// colours so dark that a luminance rule would lose some, and the 1-bit file is interlaced.
+// colours so dark that a luminance rule would lose some, and the 1-bit file and one RGB file are interlaced.
 class PtmatchCliPatternFiles : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(PtmatchCliPatternFiles, TrainAStoredToolThatFindsTheGrid) {
@@ -149,7 +149,8 @@ TEST_P(PtmatchCliPatternFiles, TrainAStoredToolThatFindsTheGrid) {
 
 INSTANTIATE_TEST_SUITE_P(PgmAndPng, PtmatchCliPatternFiles,
                          ::testing::Values("pattern.pgm", "pattern.png", "pattern_1bit_interlaced.png",
-                                           "pattern_palette.png", "pattern_rgb.png"));
+                                           "pattern_palette.png", "pattern_rgb.png",
+                                           "pattern_rgb_interlaced.png"));
 
 TEST(PtmatchCli, GridIndexesNeighboursOneStepApartAndLeavesTheStrayPoint) {
   const Outcome o = ptmatch("grid grid.csv --xv 12,0 --yv 0,12 --json");

@@ -65,6 +65,7 @@ palette = chunk(b"PLTE", bytes([0, 0, 0, 0, 0, 2, 90, 0, 0]))
 write("pattern_palette.png", png([[(x + y) % 2 + 1 if (x, y) not in EMPTY else 0 for x in range(WIDTH)]
                                   for y in range(HEIGHT)], 4, 3, extra=palette))
 write("pattern_rgb.png", png(grid((0, 0, 1), (0, 0, 0)), 8, 2))
+write("pattern_rgb_interlaced.png", png(grid((0, 0, 1), (0, 0, 0)), 8, 2, interlaced=True))
 
 # Refused kinds and broken files.
 write("pattern_16bit.png", png(grid(65535, 0), 16, 0))
