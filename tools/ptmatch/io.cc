@@ -161,8 +161,12 @@ std::int32_t pgmNumber(std::istream& in, const std::string& path, const char* wh
 // Checks, before any pel is read, that the file holds the pel data its header declares: a binary PGM one
 // byte per pel, a plain one at least a digit and a separator per pel (the last needs no separator).
 void checkPgmLength(std::istream& in, const std::string& path, bool binary, std::int64_t pels) {
+  // A pipe has no length to check; its rows are read one at a time, and a short one ends the read.
   const std::istream::pos_type start = in.tellg();
-  in.seekg(0, std::ios::end);
+  if (start == std::istream::pos_type(-1) || !in.seekg(0, std::ios::end)) {
+    in.clear();
+    return;
+  }
   const std::int64_t held = static_cast<std::int64_t>(in.tellg() - start);
   in.seekg(start);
   const std::int64_t needed = binary ? pels : std::max<std::int64_t>(2 * pels - 1, 0);
