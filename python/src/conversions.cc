@@ -2,10 +2,14 @@
 // lists, float32 or strided views; results are always fresh arrays the caller owns.
 #include "conversions.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string>
+
+#include <foundation/exception.h>
+#include <ptmatch/point_matcher_defs.h>
 
 namespace ptmatch_py {
 namespace {
@@ -109,15 +113,17 @@ py::array_t<std::int32_t> arrayFromPairs(const std::vector<xcPair<std::int32_t>>
   return a;
 }
 
-std::vector<std::int32_t> int32sFromArray(const py::handle& obj, const char* name) {
-  // Checked through int64 first: a silent wrap of 2^31 to a negative weight would change its meaning.
-  const auto wide = flatOf<std::int64_t>(obj, name);
-  std::vector<std::int32_t> values(static_cast<std::size_t>(wide.shape(0)));
-  for (py::ssize_t i = 0; i < wide.shape(0); ++i) {
-    const std::int64_t v = wide.at(i);
-    if (v < std::numeric_limits<std::int32_t>::min() || v > std::numeric_limits<std::int32_t>::max())
-      throw py::value_error(std::string(name) + "[" + std::to_string(i) + "] = " + std::to_string(v) +
-                            " does not fit a 32-bit integer");
+std::vector<std::int32_t> weightsFromArray(const py::handle& obj, const char* name) {
+  // Read as doubles, which hold every int32 exactly, so that 1.9 is seen as 1.9 rather than cast to 1.
+  const auto a = flatOf<double>(obj, name);
+  std::vector<std::int32_t> values(static_cast<std::size_t>(a.shape(0)));
+  for (py::ssize_t i = 0; i < a.shape(0); ++i) {
+    const double v = a.at(i);
+    const bool integral = v == std::floor(v);  // false for NaN and the infinities too
+    if (!integral || v < std::numeric_limits<std::int32_t>::min() ||
+        v > std::numeric_limits<std::int32_t>::max())
+      throw xcPointMatcherDefs::BadParams(xfWiden(std::string(name) + "[" + std::to_string(i) + "]: weight " +
+                                                  formatNumber(v) + " is not a 32-bit integer"));
     values[static_cast<std::size_t>(i)] = static_cast<std::int32_t>(v);
   }
   return values;
@@ -187,6 +193,12 @@ xcAngleRange angleRangeFromObject(const py::handle& obj, const char* name) {
 py::tuple tupleFromAngleRange(const xcAngleRange& range) {
   if (range.isEmpty()) return py::make_tuple(std::nan(""), std::nan(""));
   return py::make_tuple(range.start().toDouble(), range.end().toDouble());
+}
+
+std::string formatNumber(double v) {
+  char text[32];
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, r.ptr);
 }
 
 xcPelBuffer<std::uint8_t> pelBufferFromArray(const py::handle& obj, const char* name) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <pybind11/numpy.h>
@@ -37,7 +38,10 @@ xcVector<3> vector3FromObject(const py::handle& obj, const char* name);
 std::vector<xcPair<std::int32_t>> pairsFromArray(const py::handle& obj, const char* name);
 py::array_t<std::int32_t> arrayFromPairs(const std::vector<xcPair<std::int32_t>>& pairs);
 
-std::vector<std::int32_t> int32sFromArray(const py::handle& obj, const char* name);
+// Integer weights: every value must be a whole number within 32 bits; a fraction is refused, never
+// truncated. Throws the library's BadParams naming the element ("weights[2]: weight 1.9 is not a 32-bit
+// integer", the wording of the ptmatch tool).
+std::vector<std::int32_t> weightsFromArray(const py::handle& obj, const char* name);
 py::array_t<std::int32_t> arrayFromInt32s(const std::vector<std::int32_t>& values);
 std::vector<double> doublesFromArray(const py::handle& obj, const char* name);
 py::array_t<double> arrayFromDoubles(const std::vector<double>& values);
@@ -56,6 +60,9 @@ py::tuple tupleFromRange(const xcRange& range);
 // reads back as (-pi, pi), which gives the full range again.
 xcAngleRange angleRangeFromObject(const py::handle& obj, const char* name);
 py::tuple tupleFromAngleRange(const xcAngleRange& range);
+
+// The shortest text that reads back as v ("1.9", "-2147483648", "inf").
+std::string formatNumber(double v);
 
 // A 2-D uint8 array as a pel buffer whose column c and row r hold array[r, c]; the pels are copied.
 xcPelBuffer<std::uint8_t> pelBufferFromArray(const py::handle& obj, const char* name);

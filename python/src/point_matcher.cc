@@ -1,5 +1,6 @@
 // ptmatch.PointMatcher: training from point arrays or a uint8 pattern, and runs that release the GIL and
 // answer Ctrl-C.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,6 +19,9 @@
 
 namespace ptmatch_py {
 namespace {
+
+// Training refuses a pattern with fewer set pels: three points are the fewest that fix a pose.
+constexpr std::int64_t kMinPatternPels = 3;
 
 struct PointMatcher {
   xcPointMatcher tool;
@@ -41,13 +45,24 @@ void train(PointMatcher& self, const py::handle& points, const py::object& weigh
   const std::vector<xcVector<2>> model = pointsFromArray(points, "points");
   const xcPointMatcherDefs::Mode m = modeFromObject(mode);
   if (weights.is_none()) return self.tool.train(model, m);
-  self.tool.train(model, int32sFromArray(weights, "weights"), m);
+  self.tool.train(model, weightsFromArray(weights, "weights"), m);
 }
 
 void trainPattern(PointMatcher& self, const py::handle& pattern, const py::object& clientFromImage,
                   const py::object& offset) {
   self.runs.requireIdle();
-  xcPelBuffer<std::uint8_t> buffer = pelBufferFromArray(pattern, "pattern");
+  // Counted on the caller's array before it is copied: training refuses fewer set pels anyway, and a large,
+  // nearly empty array should not cost a copy first.
+  const ByteArray pels = ByteArray::ensure(pattern);
+  if (pels && pels.ndim() == 2) {
+    const std::uint8_t* first = pels.data();
+    const std::int64_t set = std::count_if(first, first + pels.size(), [](std::uint8_t v) { return v != 0; });
+    if (set < kMinPatternPels)
+      throw xcPointMatcherDefs::InsufficientModelPoints(
+          xfWiden("pattern has " + std::to_string(set) + " set (nonzero) pels; training needs at least " +
+                  std::to_string(kMinPatternPels)));
+  }
+  xcPelBuffer<std::uint8_t> buffer = pelBufferFromArray(pels ? py::handle(pels) : pattern, "pattern");
   const std::vector<xcPair<std::int32_t>> origin = pairsFromArray(py::make_tuple(offset), "offset");
   buffer.offset(origin.at(0));
   if (!clientFromImage.is_none())

@@ -1,6 +1,7 @@
 // ptmatch.RunParams: the point matcher's run parameters with Python keyword names. Setters validate as
 // the library does, so a refused value raises ptmatch.BadParams and leaves the field as it was.
 #include <algorithm>
+#include <cmath>
 #include <string>
 
 #include <pybind11/operators.h>
@@ -18,18 +19,33 @@ namespace {
 const char* const kParamNames[] = {"min_coverage", "start_pose", "rotation_range", "scale_range", "x_range",
                                    "y_range",      "grid_size",  "capture_range",  "max_results"};
 
-// None selects the search's own choice; a number fixes the value (validated before auto is switched off,
-// so a refused value keeps the old setting).
+// The library checks a grid size or capture range only against the automatic flag's state when it is set
+// (and a non-finite grid size at the run), and takes a capture range of 0, which matches nothing in a
+// points run and means the default snap for a dense pattern. So one rule here, shared with the ptmatch
+// tool: None lets the search choose, anything else must be a finite number > 0. The value is checked before
+// anything changes, so a refused value keeps the old setting, and the flag is switched off before the
+// library's setter sees the value.
+double checkedExplicit(const py::object& v, const char* name) {
+  const double value = v.cast<double>();
+  if (!(std::isfinite(value) && value > 0.0)) {
+    throw xcPointMatcherDefs::BadParams(
+        xfWiden(std::string(name) + " must be a finite number > 0 or None, not " + formatNumber(value)));
+  }
+  return value;
+}
+
 void setGridSize(xcPointMatcherRunParams& p, const py::object& v) {
   if (v.is_none()) return p.autoGridSize(true);
-  p.gridSize(v.cast<double>());
+  const double value = checkedExplicit(v, "grid_size");
   p.autoGridSize(false);
+  p.gridSize(value);
 }
 
 void setCaptureRange(xcPointMatcherRunParams& p, const py::object& v) {
   if (v.is_none()) return p.autoCaptureRange(true);
-  p.captureRange(v.cast<double>());
+  const double value = checkedExplicit(v, "capture_range");
   p.autoCaptureRange(false);
+  p.captureRange(value);
 }
 
 // None restores a field's default, so keyword arguments can be forwarded unconditionally.

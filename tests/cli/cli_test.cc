@@ -40,11 +40,12 @@ std::string outPath(const std::string& name) {
   return std::string(CLI_OUT_DIR) + "/" + test + "_" + name;
 }
 
-// Runs ptmatch with `args` in the data directory, capturing stdout and stderr.
-Outcome ptmatch(const std::string& args) {
+// Runs ptmatch with `args` in the data directory, capturing stdout and stderr; `setup` is shell text that
+// runs first in the same shell (a ulimit).
+Outcome ptmatch(const std::string& args, const std::string& setup = "") {
   const std::string errFile = outPath("stderr.txt");
-  const std::string cmd =
-      std::string("cd '") + CLI_DATA_DIR + "' && '" + PTMATCH_EXE + "' " + args + " 2>'" + errFile + "'";
+  const std::string cmd = std::string("cd '") + CLI_DATA_DIR + "' && " + setup + "'" + PTMATCH_EXE + "' " +
+                          args + " 2>'" + errFile + "'";
   Outcome o;
   FILE* pipe = popen(cmd.c_str(), "r");
   if (!pipe) return o;
@@ -127,7 +128,7 @@ TEST(PtmatchCli, APoseOutsideTheAllowedRangeMeansNothingFound) {
 
 // A tool trained from the pattern finds the grid, whichever image kind holds the pattern.
 // Every PNG kind the tool reads must give the same nodes as the PGM: the palette and RGB files draw nodes in
-// colours so dark that a luminance rule would lose some, and the 1-bit file is interlaced.
+// colours so dark that a luminance rule would lose some, and the 1-bit file and one RGB file are interlaced.
 class PtmatchCliPatternFiles : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(PtmatchCliPatternFiles, TrainAStoredToolThatFindsTheGrid) {
@@ -148,7 +149,8 @@ TEST_P(PtmatchCliPatternFiles, TrainAStoredToolThatFindsTheGrid) {
 
 INSTANTIATE_TEST_SUITE_P(PgmAndPng, PtmatchCliPatternFiles,
                          ::testing::Values("pattern.pgm", "pattern.png", "pattern_1bit_interlaced.png",
-                                           "pattern_palette.png", "pattern_rgb.png"));
+                                           "pattern_palette.png", "pattern_rgb.png",
+                                           "pattern_rgb_interlaced.png"));
 
 TEST(PtmatchCli, GridIndexesNeighboursOneStepApartAndLeavesTheStrayPoint) {
   const Outcome o = ptmatch("grid grid.csv --xv 12,0 --yv 0,12 --json");
@@ -306,6 +308,78 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"match -m model.csv scene.csv --mode fast", "--mode"},
         BadCase{"match -m model.csv -p pattern.pgm scene.csv", "excludes"},
         BadCase{"grid grid.csv --xv 12 --yv 0,12", "--xv"}));
+
+// Files and settings the readers used to take silently or wrongly, and files that declare more than they
+// hold: each is refused before anything of the declared size is allocated.
+INSTANTIATE_TEST_SUITE_P(
+    SilentOrCostlyInput, PtmatchCliErrors,
+    ::testing::Values(
+        BadCase{"match -m out_of_range.csv scene.csv",
+                "out_of_range.csv:1: number 1e400 is out of the range"},
+        BadCase{"match -m fractional_weight.csv scene.csv",
+                "fractional_weight.csv:3: weight 1.9 is not a 32-bit"},
+        BadCase{"match -m model.csv scene.csv --grid-size 0", "--grid-size: must be a finite number > 0"},
+        BadCase{"match -m model.csv scene.csv --grid-size nan", "--grid-size: must be a finite number > 0"},
+        BadCase{"match -m model.csv scene.csv --capture-range 0",
+                "--capture-range: must be a finite number > 0"},
+        BadCase{"match -m model.csv scene.csv --capture-range inf",
+                "--capture-range: must be a finite number > 0"},
+        BadCase{
+            "train -p pattern_over_budget.png -o /dev/null",
+            "pattern_over_budget.png: declares 16384 x 16384 = 268435456 pels, more than the image budget of "
+            "67108864 pels (raise it with --max-image-pels)"},
+        BadCase{"train -p pattern_over_budget.pgm -o /dev/null",
+                "pattern_over_budget.pgm: declares 16384 x 16384"},
+        BadCase{"train -p pattern_over_budget.png --max-image-pels 268435456 -o /dev/null",
+                "pattern_over_budget.png: bad PNG"},
+        BadCase{
+            "train -p pattern_over_budget.pgm --max-image-pels 268435456 -o /dev/null",
+            "pattern_over_budget.pgm: the PGM header declares 268435456 pels, which need 268435456 bytes, "
+            "but the file holds 0"},
+        BadCase{"train -p pattern_short_plain.pgm -o /dev/null",
+                "need at least 19999 bytes, but the file holds 8"},
+        BadCase{"train -p pattern_two_pels.pgm -o /dev/null",
+                "pattern_two_pels.pgm: the pattern has 2 set (nonzero) pels; training needs at least 3"},
+        BadCase{"train -p pattern.png --max-image-pels 29 -o /dev/null", "6 x 5 = 30 pels, more than"},
+        BadCase{"train -p pattern.png --max-image-pels 0 -o /dev/null", "--max-image-pels"}));
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+// The 8192 x 4096 pattern would take 32 MB; under a 24 MB address-space limit the tool can only refuse it
+// if it never allocates it (the same file with a third set pel fails there with bad_alloc). Sanitizers
+// reserve terabytes of address space, so the limit cannot be applied under them.
+TEST(PtmatchCli, APatternWithTooFewSetPelsIsRefusedWithoutAllocatingIt) {
+  if (kSanitized) GTEST_SKIP() << "an address-space limit cannot be set under a sanitizer";
+  const Outcome o = ptmatch("train -p pattern_two_pels.png -o /dev/null", "ulimit -v 24576 && ");
+  EXPECT_EQ(o.status, 2);
+  EXPECT_EQ(
+      o.err,
+      "ptmatch: error: pattern_two_pels.png: the pattern has 2 set (nonzero) pels; training needs at least "
+      "3\n");
+}
+
+// A byte-order mark is skipped (before it, the CSV's first point was taken for a header and the JSON was
+// no JSON), and the most negative 32-bit weight is read as given.
+TEST(PtmatchCli, ByteOrderMarksAndTheMostNegativeWeightAreRead) {
+  const Outcome o = ptmatch("match -m bom.json bom.csv --json");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json run = nlohmann::json::parse(o.out)["runs"][0];
+  EXPECT_EQ(run["model_points"].get<int>(), 5);
+  EXPECT_EQ(run["data_points"].get<int>(), 5);
+  EXPECT_NEAR(run["results"][0]["coverage"].get<double>(), 1.0, 1e-9);
+  const Outcome weighted = ptmatch("train -m min_weight.csv -o /dev/null");
+  EXPECT_EQ(weighted.status, 0) << weighted.err;
+}
 
 TEST(PtmatchCli, HelpOfEverySubcommandSucceeds) {
   for (const char* sub : {"train", "run", "match", "grid", "demo"}) {

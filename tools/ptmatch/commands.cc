@@ -64,13 +64,18 @@ xcAngleRange parseRotation(const std::string& text) {
   throw CliError("--rotation: expected DEG (for -DEG..DEG), MIN_DEG,MAX_DEG or \"full\"");
 }
 
-// A grid size or capture range: a number, or "auto" to let the search choose.
+// A grid size or capture range: a number, or "auto" to let the search choose. The library checks these
+// only against the automatic flag's state and, for a non-finite grid size, at the run; it also takes a
+// capture range of 0, which matches nothing in a points run and means the default snap for a dense pattern.
+// So one rule here, shared with the Python bindings: a finite number > 0, or automatic.
 void parseAutoValue(const std::string& text, const std::string& option, bool& isAuto, double& value) {
   isAuto = text == "auto";
   if (isAuto) return;
-  const std::vector<double> v = parseNumbers(text, option);
-  if (v.size() != 1) throw CliError(option + ": expected a number or \"auto\"");
-  value = v[0];
+  const NumberText kind = parseNumber(text, value);
+  if (kind == NumberText::kNotNumber)
+    throw CliError(option + ": expected a number or \"auto\", got \"" + text + "\"");
+  if (kind == NumberText::kOutOfRange || !(std::isfinite(value) && value > 0))
+    throw CliError(option + ": must be a finite number > 0 or \"auto\", not " + text);
 }
 
 xcPointMatcherRunParams buildParams(const RunOptions& o) {
@@ -94,9 +99,7 @@ xcPointMatcherRunParams buildParams(const RunOptions& o) {
     bool isAuto = true;
     double v = 0;
     parseAutoValue(o.gridSize, "--grid-size", isAuto, v);
-    // Switch auto off first, so that the setter checks the value against the rule that then applies.
     p.autoGridSize(isAuto);
-    if (!isAuto && !(v > 0)) throw CliError("--grid-size: must be positive or \"auto\"");
     if (!isAuto) applyParam("--grid-size", [&] { p.gridSize(v); });
   }
   if (!o.captureRange.empty()) {
@@ -104,7 +107,6 @@ xcPointMatcherRunParams buildParams(const RunOptions& o) {
     double v = 0;
     parseAutoValue(o.captureRange, "--capture-range", isAuto, v);
     p.autoCaptureRange(isAuto);
-    if (!isAuto && !(v >= 0)) throw CliError("--capture-range: must be 0 or more, or \"auto\"");
     if (!isAuto) applyParam("--capture-range", [&] { p.captureRange(v); });
   }
   applyParam("--max-results", [&] { p.maxNumResults(o.maxResults); });
@@ -125,7 +127,7 @@ xcPointMatcher trainTool(const TrainOptions& o) {
   PointList model;
   xcPelBuffer<unsigned char> pattern;
   if (o.model.empty()) {
-    pattern = readPattern(o.pattern);
+    pattern = readPattern(o.pattern, o.maxImagePels);
     if (!(o.pelSize > 0) || !std::isfinite(o.pelSize)) throw CliError("--pel-size: must be positive");
     pattern.clientFromImageXform(xcXform<2>(xcMatrix<2>(o.pelSize, 0, 0, o.pelSize), xcVector<2>()));
   } else {

@@ -2,8 +2,11 @@
 // pose, 1 when some run found none, 2 on an error (already reported on stderr as one line).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+#include "io.h"
 
 namespace ptmatch_cli {
 
@@ -16,6 +19,7 @@ struct TrainOptions {
   std::string pattern;
   std::string mode = "auto";
   double pelSize = 1;  // client units per pattern pel: the grid step the data is expected to show
+  std::int64_t maxImagePels = kDefaultMaxImagePels;  // largest pattern image to decode, in pels
 };
 
 // Run parameters as the user typed them; empty strings keep the library's defaults.

@@ -1,12 +1,19 @@
 // Readers and writers of the ptmatch tool's files. Every failure becomes one CliError naming the file.
 #include "io.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <sstream>
 
 #include <nlohmann/json.hpp>
+
+#include "pattern_rows.h"
 
 namespace ptmatch_cli {
 namespace {
@@ -36,19 +43,12 @@ std::vector<std::string> splitFields(const std::string& line) {
   return fields;
 }
 
-bool parseDouble(const std::string& text, double& value) {
-  std::size_t used = 0;
-  try {
-    value = std::stod(text, &used);
-  } catch (const std::exception&) {
-    return false;
-  }
-  return used == text.size();
-}
-
+// Weights are 32-bit integers; anything with a fraction or beyond that range is refused, never rounded.
 std::int32_t checkedWeight(double w, const std::string& where) {
-  if (!(std::fabs(w) <= 2147483647.0) || w != std::floor(w)) {
-    throw CliError(where + ": weight " + std::to_string(w) + " is not a 32-bit integer");
+  const bool integral = w == std::floor(w);  // false for NaN and the infinities too
+  if (!integral || w < std::numeric_limits<std::int32_t>::min() ||
+      w > std::numeric_limits<std::int32_t>::max()) {
+    throw CliError(where + ": weight " + formatNumber(w) + " is not a 32-bit integer");
   }
   return static_cast<std::int32_t>(w);
 }
@@ -73,7 +73,13 @@ PointList readCsv(const std::string& path, const std::string& text) {
     const std::string where = path + ":" + std::to_string(lineNo);
     std::vector<double> values(fields.size());
     bool numeric = true;
-    for (std::size_t i = 0; i < fields.size(); ++i) numeric = numeric && parseDouble(fields[i], values[i]);
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+      const NumberText kind = parseNumber(fields[i], values[i]);
+      // A number out of range is a broken data line, not a header, wherever it stands.
+      if (kind == NumberText::kOutOfRange)
+        throw CliError(where + ": number " + fields[i] + " is out of the range of a double");
+      numeric = numeric && kind == NumberText::kNumber;
+    }
     if (!numeric) {
       // Only the first line that carries anything may be a header such as "x,y,weight".
       if (!sawData && lineNo == 1) {
@@ -145,16 +151,56 @@ std::string pgmToken(std::istream& in) {
 std::int32_t pgmNumber(std::istream& in, const std::string& path, const char* what, long max) {
   const std::string token = pgmToken(in);
   double value = 0;
-  if (!parseDouble(token, value) || value != std::floor(value) || value < 0 || value > max) {
+  if (parseNumber(token, value) != NumberText::kNumber || value != std::floor(value) || value < 0 ||
+      value > max) {
     throw CliError(path + ": bad PGM " + what + " \"" + token + "\"");
   }
   return static_cast<std::int32_t>(value);
 }
 
+// Checks, before any pel is read, that the file holds the pel data its header declares: a binary PGM one
+// byte per pel, a plain one at least a digit and a separator per pel (the last needs no separator).
+void checkPgmLength(std::istream& in, const std::string& path, bool binary, std::int64_t pels) {
+  // A pipe has no length to check; its rows are read one at a time, and a short one ends the read.
+  const std::istream::pos_type start = in.tellg();
+  if (start == std::istream::pos_type(-1) || !in.seekg(0, std::ios::end)) {
+    in.clear();
+    return;
+  }
+  const std::int64_t held = static_cast<std::int64_t>(in.tellg() - start);
+  in.seekg(start);
+  const std::int64_t needed = binary ? pels : std::max<std::int64_t>(2 * pels - 1, 0);
+  if (held >= needed) return;
+  throw CliError(path + ": the PGM header declares " + std::to_string(pels) + " pels, which need " +
+                 (binary ? "" : "at least ") + std::to_string(needed) + " bytes, but the file holds " +
+                 std::to_string(held) + " bytes after the header");
+}
+
 }  // namespace
 
+NumberText parseNumber(const std::string& text, double& value) {
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return NumberText::kNotNumber;
+  char* end = nullptr;
+  errno = 0;
+  const double v = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size()) return NumberText::kNotNumber;
+  // strtod also reports underflow with ERANGE; a tiny number that rounds towards 0 is still that number.
+  if (errno == ERANGE && std::isinf(v)) return NumberText::kOutOfRange;
+  value = v;
+  return NumberText::kNumber;
+}
+
+std::string formatNumber(double v) {
+  char text[32];
+  const std::to_chars_result r = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, r.ptr);
+}
+
 PointList readPoints(const std::string& path) {
-  const std::string text = readWhole(path);
+  std::string text = readWhole(path);
+  // Editors on some systems start UTF-8 text with a byte-order mark; it carries nothing for us.
+  static const std::string kUtf8Bom = "\xEF\xBB\xBF";
+  if (text.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) text.erase(0, kUtf8Bom.size());
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   PointList list = (first != std::string::npos && (text[first] == '[' || text[first] == '{'))
                        ? readJson(path, text)
@@ -163,11 +209,11 @@ PointList readPoints(const std::string& path) {
   return list;
 }
 
-xcPelBuffer<unsigned char> readPattern(const std::string& path) {
-  return isPng(path) ? readPng(path) : readPgm(path);
+xcPelBuffer<unsigned char> readPattern(const std::string& path, std::int64_t maxPels) {
+  return isPng(path) ? readPng(path, maxPels) : readPgm(path, maxPels);
 }
 
-xcPelBuffer<unsigned char> readPgm(const std::string& path) {
+xcPelBuffer<unsigned char> readPgm(const std::string& path, std::int64_t maxPels) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CliError(path + ": cannot open file");
   const std::string magic = pgmToken(in);
@@ -177,20 +223,21 @@ xcPelBuffer<unsigned char> readPgm(const std::string& path) {
   const std::int32_t width = pgmNumber(in, path, "width", kMaxSide);
   const std::int32_t height = pgmNumber(in, path, "height", kMaxSide);
   const std::int32_t maxValue = pgmNumber(in, path, "maximum value", 255);
-  xcPelBuffer<unsigned char> pattern(width, height);
+  checkImageBudget(path, width, height, maxPels);
+  checkPgmLength(in, path, magic == "P5", std::int64_t{width} * height);
+  PatternRows pattern(path, width, height);
+  std::vector<unsigned char> row(static_cast<std::size_t>(width));
   for (std::int32_t y = 0; y < height; ++y) {
-    for (std::int32_t x = 0; x < width; ++x) {
-      int value = 0;
-      if (magic == "P5") {
-        value = in.get();
-        if (value == EOF) throw CliError(path + ": PGM pel data ends early");
-      } else {
-        value = pgmNumber(in, path, "pel value", maxValue);
-      }
-      pattern.put(x, y, static_cast<unsigned char>(value));
+    if (magic == "P5") {
+      if (!in.read(reinterpret_cast<char*>(row.data()), width))
+        throw CliError(path + ": PGM pel data ends early");
+    } else {
+      for (unsigned char& pel : row)
+        pel = static_cast<unsigned char>(pgmNumber(in, path, "pel value", maxValue));
     }
+    pattern.putRow(y, 0, 1, row.data(), width);
   }
-  return pattern;
+  return pattern.finish();
 }
 
 void saveTool(const std::string& path, xcPointMatcher& tool) {
@@ -225,7 +272,7 @@ std::vector<double> parseNumbers(const std::string& text, const std::string& wha
   for (char c : all) {
     if (c == ',' || c == ':') {
       double v = 0;
-      if (!parseDouble(field, v) || !std::isfinite(v)) {
+      if (parseNumber(field, v) != NumberText::kNumber || !std::isfinite(v)) {
         throw CliError(what + ": \"" + text + "\" is not a comma-separated list of numbers");
       }
       values.push_back(v);

@@ -30,20 +30,35 @@ struct PointList {
 // Throws CliError naming the file, and the line for CSV, on anything it cannot read.
 PointList readPoints(const std::string& path);
 
+// Largest decoded pattern the readers accept unless --max-image-pels raises it: 2^26 pels, 64 MB of 8-bit
+// pels. Patterns are drawings of grid nodes, a few thousand pels a side at most, and a compressed file of a
+// few hundred kilobytes can declare 2^28 pels; the budget keeps such a file from costing gigabytes.
+constexpr std::int64_t kDefaultMaxImagePels = std::int64_t{1} << 26;
+
 // Reads a grid pattern, PNG or PGM told apart by the file's first bytes. Every nonzero pel is a grid node.
-xcPelBuffer<unsigned char> readPattern(const std::string& path);
+// A file that declares more than maxPels pels, holds fewer pel bytes than it declares (PGM), or has fewer
+// set pels than training needs is refused before the pattern is allocated.
+xcPelBuffer<unsigned char> readPattern(const std::string& path, std::int64_t maxPels);
 
 // Reads a binary (P5) or plain (P2) PGM with a maximum value below 256.
-xcPelBuffer<unsigned char> readPgm(const std::string& path);
+xcPelBuffer<unsigned char> readPgm(const std::string& path, std::int64_t maxPels);
 
 // Reads a PNG: grey of up to 8 bits as is, palette and RGB reduced to the brightest channel of each pel;
 // refuses 16-bit samples and transparency (see png_reader.cc for why).
 bool isPng(const std::string& path);
-xcPelBuffer<unsigned char> readPng(const std::string& path);
+xcPelBuffer<unsigned char> readPng(const std::string& path, std::int64_t maxPels);
 
 // Stores the tool as its archive record; loads it back. Failures throw CliError naming the file.
 void saveTool(const std::string& path, xcPointMatcher& tool);
 xcPointMatcher loadTool(const std::string& path);
+
+// How a text reads as a number: a number (also "inf" and "nan"), not a number at all, or a number too
+// large for a double (such as 1e400), which is an error and never a header or a word.
+enum class NumberText { kNumber, kNotNumber, kOutOfRange };
+NumberText parseNumber(const std::string& text, double& value);
+
+// The shortest text that reads back as v ("1.9", "-2147483648", "inf").
+std::string formatNumber(double v);
 
 // Parses "a,b" (also "a:b") into two finite numbers; `what` names the option in the error message.
 std::vector<double> parseNumbers(const std::string& text, const std::string& what);

@@ -20,6 +20,10 @@ void addTrainOptions(CLI::App& cmd, TrainOptions& o) {
   model->excludes(pattern);
   cmd.add_option("--pel-size", o.pelSize,
                  "pattern: distance between neighbouring nodes in data units (default 1)");
+  cmd.add_option(
+         "--max-image-pels", o.maxImagePels,
+         "pattern: largest image to decode, in pels (default " + std::to_string(kDefaultMaxImagePels) + ")")
+      ->check(CLI::PositiveNumber);
   cmd.add_option("--mode", o.mode, "search for a points model: auto (voting) or exhaustive")
       ->check(CLI::IsMember({"auto", "exhaustive"}));
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "io.h"
+#include "pattern_rows.h"
 
 namespace ptmatch_cli {
 namespace {
@@ -64,7 +65,7 @@ class PngFile {
 
   [[noreturn]] void fail(const std::string& problem) const { throw CliError(path_ + ": " + problem); }
 
-  // Reads the header and checks that the file is a kind we read; then width(), height() and colour() hold.
+  // Reads the header and checks that the file is a kind we read; then width() and height() hold.
   void readHeader() {
     if (!readInfo()) failBadPng();
     const int depth = png_get_bit_depth(png_, info_);
@@ -79,12 +80,32 @@ class PngFile {
 
   std::int32_t width() const { return static_cast<std::int32_t>(png_get_image_width(png_, info_)); }
   std::int32_t height() const { return static_cast<std::int32_t>(png_get_image_height(png_, info_)); }
-  bool colour() const { return colour_; }
-  std::size_t rowBytes() const { return png_get_rowbytes(png_, info_); }
 
-  // Reads every row; rows[y] must hold rowBytes() bytes.
-  void readRows(std::vector<png_bytep>& rows) {
-    if (!readImage(rows.data())) failBadPng();
+  // Decodes the pels row by row into `pattern`, colour reduced to the brightest channel. An interlaced
+  // file is read pass by pass, each pass's pels going straight to their places, so that no more than one
+  // row is ever held beside the pattern.
+  void readPels(PatternRows& pattern) {
+    const bool interlaced = png_get_interlace_type(png_, info_) == PNG_INTERLACE_ADAM7;
+    std::vector<png_byte> row(png_get_rowbytes(png_, info_));
+    std::vector<unsigned char> grey(colour_ ? static_cast<std::size_t>(width()) : 0);
+    for (int pass = 0; pass < (interlaced ? 7 : 1); ++pass) {
+      const std::int32_t cols = interlaced ? PNG_PASS_COLS(width(), pass) : width();
+      const std::int32_t rows = interlaced ? PNG_PASS_ROWS(height(), pass) : height();
+      if (cols == 0 || rows == 0) continue;  // libpng skips the passes that hold no pel
+      const std::int32_t x0 = interlaced ? PNG_PASS_START_COL(pass) : 0;
+      const std::int32_t step = interlaced ? 1 << PNG_PASS_COL_SHIFT(pass) : 1;
+      for (std::int32_t r = 0; r < rows; ++r) {
+        if (!readRow(row.data())) failBadPng();
+        const unsigned char* pels = row.data();
+        if (colour_) {
+          for (std::int32_t x = 0; x < cols; ++x)
+            grey[x] = std::max({row[3 * x], row[3 * x + 1], row[3 * x + 2]});
+          pels = grey.data();
+        }
+        pattern.putRow(interlaced ? PNG_ROW_FROM_PASS_ROW(r, pass) : r, x0, step, pels, cols);
+      }
+    }
+    if (!readEnd()) failBadPng();
   }
 
  private:
@@ -107,14 +128,19 @@ class PngFile {
     if (setjmp(png_jmpbuf(png_))) return false;
     if (depth < 8 && !colour_) png_set_expand_gray_1_2_4_to_8(png_);
     if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png_);
-    png_set_interlace_handling(png_);
+    // No interlace handling: readPels places each pass's pels itself instead of keeping a whole image.
     png_read_update_info(png_, info_);
     return true;
   }
 
-  bool readImage(png_bytepp rows) {
+  bool readRow(png_bytep row) {
     if (setjmp(png_jmpbuf(png_))) return false;
-    png_read_image(png_, rows);
+    png_read_row(png_, row, nullptr);
+    return true;
+  }
+
+  bool readEnd() {
+    if (setjmp(png_jmpbuf(png_))) return false;
     png_read_end(png_, nullptr);
     return true;
   }
@@ -138,26 +164,13 @@ bool isPng(const std::string& path) {
   return n == sizeof signature && png_sig_cmp(signature, 0, sizeof signature) == 0;
 }
 
-xcPelBuffer<unsigned char> readPng(const std::string& path) {
+xcPelBuffer<unsigned char> readPng(const std::string& path, std::int64_t maxPels) {
   PngFile png(path);
   png.readHeader();
-  xcPelBuffer<unsigned char> pattern(png.width(), png.height());
-  std::vector<png_bytep> rows(static_cast<std::size_t>(png.height()));
-  if (!png.colour()) {
-    // Grey rows land straight in the pattern.
-    for (std::int32_t y = 0; y < png.height(); ++y) rows[y] = pattern.pointToRow(y);
-    png.readRows(rows);
-    return pattern;
-  }
-  std::vector<png_byte> rgb(png.rowBytes() * rows.size());
-  for (std::size_t y = 0; y < rows.size(); ++y) rows[y] = rgb.data() + y * png.rowBytes();
-  png.readRows(rows);
-  for (std::int32_t y = 0; y < png.height(); ++y) {
-    const png_byte* in = rows[y];
-    unsigned char* out = pattern.pointToRow(y);
-    for (std::int32_t x = 0; x < png.width(); ++x, in += 3) out[x] = std::max({in[0], in[1], in[2]});
-  }
-  return pattern;
+  checkImageBudget(path, png.width(), png.height(), maxPels);
+  PatternRows pattern(path, png.width(), png.height());
+  png.readPels(pattern);
+  return pattern.finish();
 }
 
 }  // namespace ptmatch_cli

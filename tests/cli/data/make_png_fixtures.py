@@ -65,6 +65,7 @@ palette = chunk(b"PLTE", bytes([0, 0, 0, 0, 0, 2, 90, 0, 0]))
 write("pattern_palette.png", png([[(x + y) % 2 + 1 if (x, y) not in EMPTY else 0 for x in range(WIDTH)]
                                   for y in range(HEIGHT)], 4, 3, extra=palette))
 write("pattern_rgb.png", png(grid((0, 0, 1), (0, 0, 0)), 8, 2))
+write("pattern_rgb_interlaced.png", png(grid((0, 0, 1), (0, 0, 0)), 8, 2, interlaced=True))
 
 # Refused kinds and broken files.
 write("pattern_16bit.png", png(grid(65535, 0), 16, 0))
@@ -74,3 +75,21 @@ whole = png(grid(255, 0), 8, 0)
 write("pattern_truncated.png", whole[: whole.index(b"IDAT") + 12])
 huge = struct.pack(">IIBBBBB", 100000, 100000, 8, 0, 0, 0, 0)
 write("pattern_huge.png", b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", huge) + chunk(b"IEND", b""))
+
+# Small files that declare large images: a grey PNG of 16384 x 16384 with no pel data, and an 8192 x 4096
+# palette PNG with two set pels (32 Mpel, about 32 KB compressed), too few for training.
+big = struct.pack(">IIBBBBB", 16384, 16384, 8, 0, 0, 0, 0)
+write("pattern_over_budget.png", b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", big) + chunk(b"IDAT", zlib.compress(b""))
+      + chunk(b"IEND", b""))
+SPARSE_W, SPARSE_H = 8192, 4096
+squeeze = zlib.compressobj(9)
+rows = []
+for y in range(SPARSE_H):
+    row = bytearray(SPARSE_W + 1)  # filter byte 0, then palette indices
+    if y in (100, 3000):
+        row[1 + 7 * y % SPARSE_W] = 1
+    rows.append(squeeze.compress(bytes(row)))
+sparse_header = struct.pack(">IIBBBBB", SPARSE_W, SPARSE_H, 8, 3, 0, 0, 0)
+write("pattern_two_pels.png", b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", sparse_header)
+      + chunk(b"PLTE", bytes([0, 0, 0, 255, 255, 255])) + chunk(b"IDAT", b"".join(rows) + squeeze.flush())
+      + chunk(b"IEND", b""))
