@@ -5,6 +5,9 @@
 # input that caused it in <build dir>/artifacts.
 #
 #   bash scripts/fuzz.sh [seconds per target, default 30]
+#   bash scripts/fuzz.sh --replay CORPUS_ROOT   # run every input of CORPUS_ROOT/<target> once, sanitized
+#
+# A fast campaign runs an unsanitized build (-DPTMATCH_FUZZ_UNSANITIZED=ON) and then replays its corpora here.
 #
 # Environment: PTMATCH_FUZZ_BUILD_DIR (default build/fuzz), PTMATCH_FUZZ_JOBS (build jobs, default 2).
 # A longer campaign: bash scripts/fuzz.sh 3600 (one hour per target); the scratch corpora in the build
@@ -12,7 +15,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds="${1:-30}"
+replay=""
+if [ "${1:-}" = "--replay" ]; then
+  replay="${2:?fuzz.sh --replay needs the folder holding the corpora}"
+  seconds=0
+else
+  seconds="${1:-30}"
+fi
 build_dir="${PTMATCH_FUZZ_BUILD_DIR:-build/fuzz}"
 jobs="${PTMATCH_FUZZ_JOBS:-2}"
 targets=(fuzz_archive_load fuzz_matcher_run fuzz_pt_to_grid_map fuzz_grid_corresponder)
@@ -35,10 +44,17 @@ for target in "${targets[@]}"; do
   # New inputs go to a scratch corpus in the build tree; the checked-in seeds stay as they are.
   work_corpus="$build_dir/corpus/$corpus_name"
   mkdir -p "$work_corpus"
-  echo "== $target for ${seconds}s"
-  if ! "$build_dir/fuzz/$target" "$work_corpus" "fuzz/corpus/$corpus_name" \
-      -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 -malloc_limit_mb=1024 \
-      -artifact_prefix="$build_dir/artifacts/$target-" -print_final_stats=1 2>"$build_dir/$target.log"; then
+  if [ -n "$replay" ]; then
+    echo "== $target replaying $replay/$corpus_name"
+    inputs=("$replay/$corpus_name")
+    limit=(-runs=0)
+  else
+    echo "== $target for ${seconds}s"
+    inputs=("$work_corpus" "fuzz/corpus/$corpus_name")
+    limit=(-max_total_time="$seconds")
+  fi
+  if ! "$build_dir/fuzz/$target" "${inputs[@]}" "${limit[@]}" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+      -malloc_limit_mb=1024 -artifact_prefix="$build_dir/artifacts/$target-" -print_final_stats=1 2>"$build_dir/$target.log"; then
     echo "fuzz.sh: $target found a problem; see $build_dir/$target.log and $build_dir/artifacts" >&2
     tail -n 40 "$build_dir/$target.log" >&2
     status=1

@@ -1,6 +1,7 @@
 # Every archivable object goes to bytes and back unchanged; truncated or extended bytes are refused.
 import copy
 import pickle
+import struct
 
 import numpy as np
 import pytest
@@ -91,3 +92,15 @@ def test_a_loaded_matcher_runs_like_the_original():
     data = ptmatch.apply_pose(ptmatch.pose(0.1, 1.0, (5, 6)), tool.model_points)
     loaded = ptmatch.PointMatcher.from_bytes(tool.to_bytes())
     np.testing.assert_array_equal(loaded.run(data)[0].pose, tool.run(data)[0].pose)
+
+
+def test_forged_matchers_are_refused_with_a_message():
+    # Tools nested a hundred thousand deep: refused at the second level, not by the stack running out.
+    nested = struct.pack("<Iiii", 200009, 0, 0, 1) * 100000
+    with pytest.raises(ptmatch.BadData, match="nested more than one level"):
+        ptmatch.PointMatcher.from_bytes(nested)
+    # The grid size of a trained point tool (offset 13) forged negative: refused, not sampled without end.
+    data = bytearray(trained_matcher().to_bytes())
+    data[13:21] = struct.pack("<d", -1e10)
+    with pytest.raises(ptmatch.BadData, match="grid size -1e\\+10 outside"):
+        ptmatch.PointMatcher.from_bytes(bytes(data))
