@@ -11,6 +11,7 @@
 #include <foundation/pel_functions.h>
 
 #include "point_matcher/pose_sampling.h"
+#include "point_matcher/search_setup.h"
 #include "point_matcher/vote_accumulation.h"
 #include "point_matcher/voting_search.h"
 
@@ -108,6 +109,13 @@ bool repeatsEarlierRefit(const std::vector<Refit>& refits, const Refit& r,
 
 }  // namespace
 
+xcRange xf_ScaleTolerance(const xcPointMatcherRunParams& effectiveParams, const xc_PointMatcherModel& model) {
+  const double step = xf_ScaleStep(effectiveParams.gridSize(), model.radius);
+  const xcRange range = effectiveParams.scaleUncertainty();
+  const double lo = std::max(1.0 + range.start(), kSmallestScale);
+  return xcRange(lo - step, 1.0 + range.end() + step);
+}
+
 void xf_RenderLabelImage(const Points& points, const xcXform<2>& X, xcPelBuffer<std::int32_t>& image) {
   renderLabels(points, X, image, 1);
 }
@@ -149,13 +157,15 @@ class Verifier {
  public:
   Verifier(const Points& data, const xc_PointMatcherModel& model, const xcXform<2>& X,
            const xcPelBuffer<std::int32_t>& blockLabels, const xcPelBuffer<std::int32_t>& pelLabels,
-           double captureRange, xc_PoseScoreStore& poses)
+           const xcPointMatcherRunParams& effectiveParams, xc_PoseScoreStore& poses)
       : data_(data),
         model_(model),
         X_(X),
         blockLabels_(blockLabels),
         pelLabels_(pelLabels),
-        captureLimit_(captureRange * captureRange),
+        captureLimit_(effectiveParams.captureRange() * effectiveParams.captureRange()),
+        startInverse_(xf_StartPoseInverse(effectiveParams)),
+        scales_(xf_ScaleTolerance(effectiveParams, model)),
         poses_(poses),
         owner_(data.size(), -1) {}
 
@@ -166,7 +176,7 @@ class Verifier {
     const bool fitted = count_ <= 1 || tryFit(fitterA_, poseA);
     if (fitted) {
       complete(poseA);
-      if (!isStoredAlready() && (count_ <= 1 || tryFit(fitterA_, poseA))) {
+      if (!isStoredAlready() && (count_ <= 1 || tryFit(fitterA_, poseA)) && scaleIsAllowed(poseA)) {
         poses_.add(score(), xc_PoseScoreEntry{poseA, poseB, matches_});
       }
     }
@@ -261,6 +271,13 @@ class Verifier {
     return dx * dx + dy * dy;
   }
 
+  // The refit follows the matched points wherever they lead: in crowded data a candidate may be matched
+  // mostly to clutter, whose fit can have any scale. Such a pose is not one the caller allowed.
+  bool scaleIsAllowed(const xcXform<2>& poseA) const {
+    const double scale = (startInverse_ * poseA).matrix().xScale();
+    return scale >= scales_.start() && scale <= scales_.end();
+  }
+
   // Two candidates that end in the same correspondences are the same pose: keep the first.
   bool isStoredAlready() const {
     bool found = false;
@@ -289,6 +306,8 @@ class Verifier {
   const xcPelBuffer<std::int32_t>& blockLabels_;
   const xcPelBuffer<std::int32_t>& pelLabels_;
   const double captureLimit_;
+  const xcXform<2> startInverse_;
+  const xcRange scales_;  // scale factors (relative to the start pose) a stored pose may have
   xc_PoseScoreStore& poses_;
   std::vector<std::int32_t> owner_;  // per data point: the model point matched to it, or -1
   std::vector<std::int32_t> matches_;
@@ -313,7 +332,7 @@ void xf_VerifyCandidates(const Points& data, const Points& searchFrameData, cons
   xf_RefineCandidates(searchFrameData, model, effectiveParams, votes, blockLabels, X, coarseStore,
                       refinedStore);
 
-  Verifier verifier(data, model, X, blockLabels, pelLabels, effectiveParams.captureRange(), poses);
+  Verifier verifier(data, model, X, blockLabels, pelLabels, effectiveParams, poses);
   std::int32_t score = -1;
   for (const xc_PoseCandidate* c = refinedStore.firstEntry(score); c != nullptr;
        c = refinedStore.nextEntry(score)) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <foundation/pel_buffer.h>
+#include <foundation/range.h>
 #include <foundation/rectangle.h>
 #include <foundation/vector.h>
 #include <foundation/xform.h>
@@ -46,13 +47,21 @@ void xf_RefineCandidates(const std::vector<xcVector<2>>& searchFrameData, const 
                          const xcPelBuffer<std::int32_t>& labelImage, const xcXform<2>& X,
                          xc_CandidateStore& coarseStore, xc_CandidateStore& refinedStore);
 
+// The scale factors, relative to the start pose, that a verified pose may have: the scale range with one
+// scale sampling step (xf_ScaleStep at the effective grid size) to spare on each side, its lower end
+// raised to kSmallestScale like the samples. The sampling and the refit reach no further from an allowed
+// pose.
+xcRange xf_ScaleTolerance(const xcPointMatcherRunParams& effectiveParams, const xc_PointMatcherModel& model);
+
 // Renders the label images, refines the coarse candidates, then, for each refined candidate best first:
 // polls for a stop; fits the pose from the block correspondences (dropping candidates with fewer than two
 // or a failed fit); re-matches every model point to the nearest data point in the 5 x 5 pels around where
 // the fit puts it, one-to-one and closer than the capture range; completes the unmatched model points
 // with the nearest unmatched data point closer than the capture range; drops the candidate when an equal
-// modelToDataMap is already stored; refits and adds the pose with its score (matched points, or the signed
-// sum of their weights) to `poses`. Uses captureRange, maxNumResults and minCoverage of effectiveParams.
+// modelToDataMap is already stored; refits, drops the pose when its scale lies outside
+// xf_ScaleTolerance, and adds it with its score (matched points, or the signed sum of their weights) to
+// `poses`. Uses captureRange, maxNumResults, minCoverage, startPose, scaleUncertainty and gridSize of
+// effectiveParams.
 void xf_VerifyCandidates(const std::vector<xcVector<2>>& data,
                          const std::vector<xcVector<2>>& searchFrameData, const xc_PointMatcherModel& model,
                          const xcPointMatcherRunParams& effectiveParams,

@@ -11,9 +11,6 @@
 
 namespace {
 
-// Scales below this would shrink the model to a few pels and let almost any clutter match it.
-constexpr double kSmallestScale = 0.1;
-
 [[noreturn]] void throwTooManySamples(const char* axis, double count) {
   char text[200];
   std::snprintf(
@@ -44,8 +41,7 @@ std::vector<double> xf_SampleScales(const xcRange& scaleUncertainty, double grid
   double lo = 1.0 + scaleUncertainty.start();
   if (!(lo >= kSmallestScale)) lo = kSmallestScale;
   const double hi = 1.0 + scaleUncertainty.end();
-  // A step moves the model point at `radius` by 1.5 grid cells.
-  const double step = 1.5 * gridSize / radius;
+  const double step = xf_ScaleStep(gridSize, radius);
   const double span = (hi - lo) / step;
   if (!(span < kMaxSamplesPerAxis)) throwTooManySamples("scales", span);
   // Rounded up to an odd count so that the middle of the range is always a sample.

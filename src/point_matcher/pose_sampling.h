@@ -21,6 +21,14 @@ inline constexpr double kStepDegreesPerRadian = 57.295780490442965;
 // stall below the rounding step of a double. Refused with BadParams instead.
 inline constexpr double kMaxSamplesPerAxis = 1048576.0;  // 2^20
 
+// The step between sampled scale factors: a step moves the model point at `radius` from the centre by 1.5
+// grid cells.
+inline double xf_ScaleStep(double gridSize, double radius) { return 1.5 * gridSize / radius; }
+
+// The least scale factor the search samples: lower ones would shrink the model to a few pels and let
+// almost any clutter match it.
+inline constexpr double kSmallestScale = 0.1;
+
 // Scale factors visited for the scale range (fractions; the factor is 1 plus the value), sampled with the
 // step 1.5 * gridSize / radius: an odd number of samples centred on the middle of the range, first and
 // last raised to 0.1, generated as a running sum. Requires gridSize > 0 and radius > 0 (finite). Throws

@@ -9,7 +9,9 @@
 // - what the voting search refuses (voting_search.h): more than 32767 model points, model points that all
 //   coincide, non-finite data coordinates, data spread over more than 2^24 grid cells (margins included),
 //   a grid size so small against the model's radius that more than 2^20 scales or angles would be
-//   sampled, a model centre more than 2^29 cells from the data, a singular start pose.
+//   sampled, a model centre more than 2^29 cells from the data, a singular start pose, weights whose
+//   16-bit vote weights would sum past 32767, and (after the search) data so crowded that chance ties with
+//   the full vote filled the coarse store.
 // Empty data give no results (with the time set when minCoverage is 0, else the feasibility test returns
 // first and leaves the time alone).
 #include <ptmatch/point_matcher.h>

@@ -32,6 +32,13 @@ constexpr double kPaddedPels = 18.0;
 // Vote weights are scaled into this magnitude when their sums would leave 16 bits.
 constexpr double kScaledWeightSum = 16384.0;
 constexpr std::int64_t kLargestUnscaledSum = 32767;
+// The largest sum of scaled weights of one sign that a 16-bit vote holds exactly.
+constexpr std::int64_t kLargestVoteSum = std::numeric_limits<std::int16_t>::max();
+// Of the candidates the coarse sweep keeps, the share that chance alignments with clutter may be expected
+// to take with the model's full vote. Such candidates tie with an exact instance, and among ties the store
+// keeps those offered first, so once chance fills the store the instance is lost or kept by the order of
+// the samples alone.
+constexpr double kChanceShareOfCandidates = 0.5;
 // A candidate needs at least two votes: a single point fixes no pose.
 constexpr std::int32_t kLeastVotes = 2;
 
@@ -80,6 +87,8 @@ void xf_CheckVotingModel(const xc_PointMatcherModel& model) {
   if (!(model.radius > 0.0) || !std::isfinite(model.radius)) {
     throwBadParams("the model's points all coincide: the voting search needs a model with extent\n");
   }
+  std::vector<std::int16_t> voteWeights;
+  xf_VoteWeights(model, 0.0, voteWeights);  // refuses weights that 16-bit votes cannot hold
 }
 
 Points xf_SearchFrameData(const Points& data, const xcXform<2>& startInverse) {
@@ -190,12 +199,29 @@ std::int32_t xf_VoteWeights(const xc_PointMatcherModel& model, double minCoverag
     factor = kScaledWeightSum / static_cast<double>(std::max(positive, negative));
   }
   weights.assign(model.weights.size(), 0);
-  std::int64_t scaledPositive = 0;
+  std::int64_t scaledPositive = 0, scaledNegative = 0;
   for (std::size_t i = 0; i < model.weights.size(); ++i) {
     // Rounded in single precision, as the vote weights always were: the scaled votes, and with them which
     // candidates tie, depend on it.
-    weights[i] = static_cast<std::int16_t>(iRound(static_cast<float>(model.weights[i] * factor)));
-    if (weights[i] > 0) scaledPositive += weights[i];
+    std::int32_t q = iRound(static_cast<float>(model.weights[i] * factor));
+    // A point whose weight scales below half a vote still votes, with its sign: rounded to 0 it would add
+    // nothing, and a dominant weight would leave every other point of the model without a say.
+    if (q == 0 && model.weights[i] != 0) q = model.weights[i] > 0 ? 1 : -1;
+    weights[i] = static_cast<std::int16_t>(q);
+    if (q > 0) scaledPositive += q;
+    if (q < 0) scaledNegative -= q;
+  }
+  // A vote is a sum of some of the scaled weights, so it lies within [-scaledNegative, scaledPositive]; it
+  // is exact in 16 bits when both sums fit (every partial sum wraps and unwraps modulo 2^16). Rounding alone
+  // adds at most half a vote per point to kScaledWeightSum, which kVotingMaxModelPoints points keep within
+  // 16 bits; only the weights raised to one vote can push a sum past it.
+  if (scaledPositive > kLargestVoteSum || scaledNegative > kLargestVoteSum) {
+    throwBadParams("the model's weights span too wide a ratio for 16-bit votes: scaled to sum to " +
+                   std::to_string(static_cast<std::int32_t>(kScaledWeightSum)) +
+                   ", with every nonzero weight kept at one vote or more, the " +
+                   (scaledPositive > kLargestVoteSum ? "positive" : "negative") + " weights sum to " +
+                   std::to_string(std::max(scaledPositive, scaledNegative)) + ", past " +
+                   std::to_string(kLargestVoteSum) + "\n");
   }
   threshold = std::max(
       static_cast<std::int32_t>(std::trunc(static_cast<double>(scaledPositive) * minCoverage)), kLeastVotes);
@@ -204,6 +230,70 @@ std::int32_t xf_VoteWeights(const xc_PointMatcherModel& model, double minCoverag
 
 std::int32_t xf_CandidateStoreTopScore(const xc_PointMatcherModel& model) {
   return std::min<std::int32_t>(model.totalWeight, std::numeric_limits<std::int16_t>::max());
+}
+
+double xf_ChanceFullVotes(double setFraction, double offsets, double poses, std::int64_t positivePoints,
+                          std::int64_t negativePoints) {
+  if (!(offsets > 0.0) || !(poses > 0.0)) return 0.0;
+  if (positivePoints > 0 && !(setFraction > 0.0)) return 0.0;
+  if (negativePoints > 0 && !(setFraction < 1.0)) return 0.0;
+  // In logarithms: the probability underflows long before the product of the counts overflows.
+  double log = std::log(offsets) + std::log(poses);
+  if (positivePoints > 0) log += static_cast<double>(positivePoints) * std::log(setFraction);
+  if (negativePoints > 0) log += static_cast<double>(negativePoints) * std::log1p(-setFraction);
+  return std::exp(log);
+}
+
+std::int32_t xf_FullVote(const xc_PointMatcherModel& model) {
+  std::vector<std::int16_t> voteWeights;
+  xf_VoteWeights(model, 0.0, voteWeights);
+  if (voteWeights.empty()) return static_cast<std::int32_t>(model.points.size());
+  std::int32_t sum = 0;
+  for (std::int16_t q : voteWeights) sum += std::max<std::int32_t>(q, 0);
+  return sum;
+}
+
+bool xf_IsSaturated(const xc_PointMatcherModel& model, const xc_CandidateStore& coarseStore) {
+  return coarseStore.isFull() && coarseStore.lowestScore() >= xf_FullVote(model);
+}
+
+void xf_CheckDataCrowding(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& effectiveParams,
+                          const xcPelBuffer<std::uint8_t>& dataImage,
+                          const xcRectangle<std::int32_t>& window) {
+  std::int64_t setPels = 0;
+  for (std::int32_t y = 0; y < dataImage.height(); ++y) {
+    const std::uint8_t* row = dataImage.rowAt(y);
+    for (std::int32_t x = 0; x < dataImage.width(); ++x) setPels += row[x] != 0 ? 1 : 0;
+  }
+  const double setFraction =
+      static_cast<double>(setPels) / (static_cast<double>(dataImage.width()) * dataImage.height());
+  std::vector<std::int16_t> voteWeights;
+  xf_VoteWeights(model, effectiveParams.minCoverage(), voteWeights);
+  std::int64_t positive = static_cast<std::int64_t>(model.points.size()), negative = 0;
+  if (!voteWeights.empty()) {
+    positive = std::count_if(voteWeights.begin(), voteWeights.end(), [](std::int16_t q) { return q > 0; });
+    negative = std::count_if(voteWeights.begin(), voteWeights.end(), [](std::int16_t q) { return q < 0; });
+  }
+  const double g = effectiveParams.gridSize();
+  double poses = 0.0;
+  for (double s : xf_SampleScales(effectiveParams.scaleUncertainty(), g, model.radius)) {
+    poses += static_cast<double>(
+        xf_SampleAngles(effectiveParams.rotationUncertainty(), xf_AngleStep(g, s, model.radius)).size());
+  }
+  const double offsets = (static_cast<double>(window.width()) + 1.0) * (window.height() + 1.0);
+  const double chance = xf_ChanceFullVotes(setFraction, offsets, poses, positive, negative);
+  const double room = kChanceShareOfCandidates * effectiveParams.maxNumResults();
+  if (!(chance > room)) return;
+  char text[480];
+  std::snprintf(text, sizeof text,
+                "the data are too crowded for the voting search at grid size %g: %.0f %% of the data image's "
+                "cells are set, so chance alone would give about %.3g poses the full vote of the model, more "
+                "than %g %% of the %d candidates the search keeps, and none of those kept covered the whole "
+                "model: an instance could not be told from them. Choose a smaller gridSize (the data image "
+                "may have at most %lld cells) or a larger maxNumResults\n",
+                g, 100.0 * setFraction, chance, 100.0 * kChanceShareOfCandidates,
+                effectiveParams.maxNumResults(), static_cast<long long>(kVotingMaxSearchPels));
+  throwBadParams(text);
 }
 
 void xf_CoarseSweep(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& effectiveParams,
@@ -262,5 +352,11 @@ void xf_VotingSearch(const Points& data, const xc_PointMatcherModel& model,
   xc_VoteSpace votes(dataImage, window, model.points.size());
   xc_CandidateStore coarseStore(xf_CandidateStoreTopScore(model), effective.maxNumResults());
   xf_CoarseSweep(model, effective, X, votes, coarseStore);
+  const bool saturated = xf_IsSaturated(model, coarseStore);
   xf_VerifyCandidates(data, searchFrameData, model, effective, dataImage, votes, X, coarseStore, poses);
+  // A store filled with full votes turned further ones away in the order of the samples. When none of
+  // those it kept proved to be a whole instance and chance explains them, an instance may have been lost.
+  if (saturated && poses.highestScore() < model.totalWeight) {
+    xf_CheckDataCrowding(model, effective, dataImage, window);
+  }
 }

@@ -9,6 +9,7 @@
 //
 // Limits (refused with xcPointMatcherDefs::BadParams, before anything large is allocated):
 // - at most kVotingMaxModelPoints model points: an unweighted vote counts model points in 16 bits;
+// - weights whose scaled vote weights (xf_VoteWeights) sum past 32767 in either sign;
 // - data and model coordinates, and the data mapped into the search frame, must be finite;
 // - the model's points must not all coincide (its radius must be > 0): rotation and scale about a single
 //   point mean nothing and the sampling steps would divide by 0;
@@ -17,7 +18,9 @@
 //   about 11 bytes per pel, so at most about 180 MB; a larger image means a grid size far too small for the
 //   spread of the data, and a search over it would take hours;
 // - the model centre must lie within kVotingMaxCentreOffset pels of the data image at the start pose;
-// - at most kMaxSamplesPerAxis (2^20) sampled scales, and angles per scale (pose_sampling.h).
+// - at most kMaxSamplesPerAxis (2^20) sampled scales, and angles per scale (pose_sampling.h);
+// - data so crowded at the grid size that chance ties with the full vote fill the coarse store and no
+//   verified pose covers the whole model (xf_CheckDataCrowding below); this one after the search.
 #pragma once
 
 #include <algorithm>
@@ -50,7 +53,9 @@ inline constexpr double kVotingMaxProjection = 1073741824.0;  // 2^30
 // maxNumResults); the search resolves the effective grid size and capture range on its own copy (automatic
 // or invalid values take the model's defaultGridSize, the capture range then the grid size) and adds the
 // verified poses to `poses`, which the caller has sized. Adds nothing for empty data or an empty search
-// window. Throws BadParams for the parameter errors of the validating setters and for the limits above;
+// window. Drops verified poses whose scale strays beyond the scale range by more than a sampling step
+// (xf_ScaleTolerance). Throws BadParams for the parameter errors of the validating setters and for the
+// limits above;
 // lets through xcStopRequested from the stop poll (one per sampled pose, one per candidate in refinement
 // and verification), leaving in `poses` what verification had added.
 void xf_VotingSearch(const std::vector<xcVector<2>>& data, const xc_PointMatcherModel& model,
@@ -111,14 +116,44 @@ void xf_ProjectModel(const std::vector<xcVector<2>>& points, const xcXform<2>& M
 
 // The least vote of a candidate: max(trunc(N minCoverage), 2) for N model points. For a weighted model
 // also fills `weights` with the vote weight of each point, iRound of the weight times a factor that keeps
-// the positive and the negative sums within 16384 when either exceeds 32767, and bases the threshold on
-// the sum of the positive vote weights instead of N. `weights` is left alone for an unweighted model.
+// the positive and the negative sums within 16384 when either exceeds 32767, except that a nonzero weight
+// never becomes 0 (it keeps its sign with one vote), and bases the threshold on the sum of the positive
+// vote weights instead of N. `weights` is left alone for an unweighted model. Throws BadParams when the
+// scaled positive or negative weights sum past 32767, which a 16-bit vote could not hold.
 std::int32_t xf_VoteWeights(const xc_PointMatcherModel& model, double minCoverage,
                             std::vector<std::int16_t>& weights);
 
 // Top score of the candidate stores: the model's total weight, but never above what a 16-bit vote can
 // reach, so that a large total weight does not cost a large bucket table (it refuses the same scores).
 std::int32_t xf_CandidateStoreTopScore(const xc_PointMatcherModel& model);
+
+// Crowded data. Every pel of the data image within a cell of a data point is set, so when clutter sets a
+// large fraction of the pels, chance alignments give some poses the model's full vote. Those tie with an
+// exact instance, and the candidate stores keep the ties offered first, so once they fill the coarse store
+// an instance is kept or lost by the order of the samples alone. The search then refuses rather than
+// answer with a chance pose.
+
+// The number of window offsets and sampled poses at which chance alone gives the full vote, when each
+// pel is set with probability setFraction independently of the others: offsets * poses *
+// setFraction^positivePoints * (1 - setFraction)^negativePoints (points of positive and negative vote
+// weight). 0 when either count is not positive.
+double xf_ChanceFullVotes(double setFraction, double offsets, double poses, std::int64_t positivePoints,
+                          std::int64_t negativePoints);
+
+// The largest vote a candidate can get: the number of model points, or the sum of the positive vote
+// weights of xf_VoteWeights.
+std::int32_t xf_FullVote(const xc_PointMatcherModel& model);
+
+// Whether the coarse store is full of candidates with the full vote, so that it turned further ones away.
+bool xf_IsSaturated(const xc_PointMatcherModel& model, const xc_CandidateStore& coarseStore);
+
+// Throws BadParams, naming the set fraction of the data image and the expected chance ties, when
+// xf_ChanceFullVotes for the data image, the window and the sampled poses exceeds half the coarse store's
+// capacity (effectiveParams.maxNumResults()). The search calls it only after a saturated coarse sweep
+// whose verification found no pose covering the whole model.
+void xf_CheckDataCrowding(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& effectiveParams,
+                          const xcPelBuffer<std::uint8_t>& dataImage,
+                          const xcRectangle<std::int32_t>& window);
 
 // The coarse sweep: for every sampled scale and angle (scales outer), polls for a stop, projects the
 // model, votes all offsets of the window into `votes` and offers the peaks to `coarseStore` (sized by the

@@ -23,8 +23,8 @@ namespace {
 using ptmatch_test::messageOf;
 
 using Defs = xcPointMatcherDefs;
-using voting_test::Points;
 using voting_test::mapped;
+using voting_test::Points;
 using voting_test::similarity;
 
 // The instance points carry noise of 0.05 per coordinate; a least-squares pose over 15 to 65 of them is
@@ -160,10 +160,10 @@ TEST(VotingRun, ARunGoesAheadOnlyIfTheDataCouldReachTheMinimumCoverage) {
   const Case cases[] = {
       {{}, 0.5, firstOf(kTen, 4), -1.0},  // 4 < 10 * 0.5
       {{}, 0.5, five, 0.5},
-      {{}, 0.0, Points(), 0.0},                  // the only coverage that lets empty data past
+      {{}, 0.0, Points(), 0.0},                 // the only coverage that lets empty data past
       {heavyTwo, 0.9, firstOf(five, 2), -1.0},  // 5 + 5 = 10 < 11.7
       {heavyTwo, 0.9, firstOf(five, 3), -1.0},  // 5 + 5 + 1 = 11 < 11.7
-      {heavyTwo, 0.9, fiveAndAStray, 1.0},       // more data than model points: no test
+      {heavyTwo, 0.9, fiveAndAStray, 1.0},      // more data than model points: no test
   };
   for (const Case& c : cases) {
     xcPointMatcher tool;
@@ -177,7 +177,8 @@ TEST(VotingRun, ARunGoesAheadOnlyIfTheDataCouldReachTheMinimumCoverage) {
     xcPointMatcherRunParams params;
     params.minCoverage(c.minCoverage);
     tool.run(c.data, params, results);
-    const std::string what = std::to_string(c.data.size()) + " data points, coverage " + std::to_string(c.coverage);
+    const std::string what =
+        std::to_string(c.data.size()) + " data points, coverage " + std::to_string(c.coverage);
     if (c.coverage < 0.0) {
       EXPECT_TRUE(results.results().empty()) << what;
       EXPECT_EQ(results.time(), earlier) << what;
@@ -317,6 +318,58 @@ TEST(VotingRun, WeightedScoresAddTheSignedWeightsOfTheMatchedPoints) {
   ASSERT_FALSE(results.results().empty());
   EXPECT_DOUBLE_EQ(results.results().front().coverage(), 1.0);
   EXPECT_EQ(results.results().front().modelToDataMap()[1], -1);
+}
+
+// Beside one dominant weight the others scale to under half a vote; rounded to 0 they did not vote, every
+// pose that put the dominant point on a data point tied with the instance, and the run returned a pose
+// of two matched points at scale 0.9, or none. At every grid size the copy of the model is found whole.
+TEST(VotingRun, ADominantWeightLeavesTheOtherPointsTheirVote) {
+  const Points model{xcVector<2>(0, 0),  xcVector<2>(40, 3),  xcVector<2>(37, 28), xcVector<2>(5, 30),
+                     xcVector<2>(12, 8), xcVector<2>(25, 15), xcVector<2>(30, 40), xcVector<2>(18, 35)};
+  xcPointMatcher tool;
+  tool.train(model, {32767, 1, 1, 1, 1, 1, 1, 1}, Defs::eAutoDetect);
+  for (const double grid : {0.0, 0.5, 1.0, 2.0}) {  // 0: the automatic grid size
+    xcPointMatcherRunParams params;
+    if (grid > 0.0) {
+      params.autoGridSize(false);
+      params.gridSize(grid);
+    }
+    xcPointMatcherResultSet results;
+    tool.run(model, params, results);
+    ASSERT_FALSE(results.results().empty()) << "grid size " << grid;
+    const xcPointMatcherResult& best = results.results().front();
+    EXPECT_EQ(best.coverage(), 1.0) << "grid size " << grid;
+    EXPECT_LT(voting_test::poseDeviation(best.modelToDataXform(), xcXform<2>(), model), 1e-9)
+        << "grid size " << grid;
+  }
+}
+
+// Random models in clutter alone: the best poses match about half the model to clutter, and the fit to
+// those points used to reach scales of 0.93 or 1.06 under a range of (0, 0) whose sampling allows 1 plus or
+// minus 1.5 grid cells over the model's radius at most.
+TEST(VotingRun, NoPoseStraysFromTheScaleRangeByMoreThanASamplingStep) {
+  constexpr double kGrid = 2.0;
+  int poses = 0;
+  for (std::uint32_t seed = 1; seed <= 20; ++seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> modelCoord(0.0, 100.0), dataCoord(0.0, 1000.0);
+    Points model, data;
+    for (int i = 0; i < 10; ++i) model.emplace_back(modelCoord(rng), modelCoord(rng));
+    for (int j = 0; j < 2000; ++j) data.emplace_back(dataCoord(rng), dataCoord(rng));
+    const xcPointMatcher tool = votingTool(model);
+    xcPointMatcherRunParams params;
+    params.autoGridSize(false);
+    params.gridSize(kGrid);
+    params.maxNumResults(3);
+    xcPointMatcherResultSet results;
+    tool.run(data, params, results);
+    const double step = 1.5 * kGrid / tool.model_()->radius;
+    for (const xcPointMatcherResult& r : results.results()) {
+      EXPECT_LE(std::abs(r.modelToDataXform().matrix().xScale() - 1.0), step) << "seed " << seed;
+      ++poses;
+    }
+  }
+  EXPECT_GT(poses, 0) << "clutter this dense matches half of some model by chance";
 }
 
 // Ten decoys of a three-point model, each with one point half a grid cell off, lie above the true

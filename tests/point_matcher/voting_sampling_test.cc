@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string>
 
 #include <ptmatch/point_matcher_defs.h>
 #include <ptmatch/point_matcher_model.h>
 
 #include "point_matcher/voting_search.h"
+#include "test_util.h"
 
 namespace {
 
@@ -114,13 +117,64 @@ TEST(VoteWeights, LargeSumsAreScaledIntoSixteenBits) {
   // Positive sum 40000: factor 16384 / 40000 = 0.4096.
   const xc_PointMatcherModel model = modelWith(4, {10000, 30000, -5, 1});
   const std::int32_t threshold = xf_VoteWeights(model, 0.5, weights);
-  EXPECT_EQ(weights, (std::vector<std::int16_t>{4096, 12288, -2, 0}));
-  EXPECT_EQ(threshold, (4096 + 12288) / 2);
+  // 0.4096 would round to 0: the point keeps one vote, and the threshold counts it.
+  EXPECT_EQ(weights, (std::vector<std::int16_t>{4096, 12288, -2, 1}));
+  EXPECT_EQ(threshold, (4096 + 12288 + 1) / 2);
 
   // A negative sum past 32767 scales every weight by its own magnitude.
   const xc_PointMatcherModel negative = modelWith(3, {100, 200, -65536});
   xf_VoteWeights(negative, 0.5, weights);
   EXPECT_EQ(weights, (std::vector<std::int16_t>{25, 50, -16384}));
+}
+
+TEST(VoteWeights, EveryNonzeroWeightKeepsItsSignAndTheRestAreScaledAsBefore) {
+  struct Case {
+    const char* name;
+    std::vector<std::int32_t> weights;
+    std::vector<std::int16_t> expected;
+  };
+  const std::vector<Case> cases{
+      // factor 16384 / 32774: the dominant weight takes 16381 votes, the small ones 0.4999 each.
+      {"one dominant weight", {32767, 1, 1, 1, 1, 1, 1, 1}, {16381, 1, 1, 1, 1, 1, 1, 1}},
+      {"small weights of both signs", {100000, 2, -2, 0, 1, -1}, {16384, 1, -1, 0, 1, -1}},
+      // factor 16384 / 65536 = 0.25: -1 and 1 scale to a quarter, 2 rounds to 1 (half away from zero).
+      {"dominant negative weight", {1, 2, 3, -65536, -1}, {1, 1, 1, -16384, -1}},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::int16_t> weights;
+    const xc_PointMatcherModel model = modelWith(c.weights.size(), c.weights);
+    const std::int32_t threshold = xf_VoteWeights(model, 1.0, weights);
+    EXPECT_EQ(weights, c.expected) << c.name;
+    std::int32_t positive = 0;
+    for (std::int16_t q : c.expected) positive += std::max<std::int32_t>(q, 0);
+    EXPECT_EQ(threshold, positive) << c.name;
+  }
+}
+
+TEST(VoteWeights, WeightsWhoseRaisedVotesWouldPassSixteenBitsAreRefused) {
+  // 20000 weights of 1 beside one of 10^9: scaled, the large one takes 16384 votes and each small one a
+  // raised vote of 1, 36384 in all.
+  std::vector<std::int32_t> positive(20001, 1);
+  positive[0] = 1000000000;
+  std::vector<std::int16_t> weights;
+  const xc_PointMatcherModel model = modelWith(positive.size(), positive);
+  const std::wstring message =
+      ptmatch_test::messageOf<Defs::BadParams>([&] { xf_VoteWeights(model, 0.5, weights); });
+  EXPECT_NE(message.find(L"sum to 36384, past 32767"), std::wstring::npos);
+  EXPECT_THROW(xf_CheckVotingModel(model), Defs::BadParams);
+
+  // The same for the negative weights: -16384 and 19998 raised votes of -1.
+  std::vector<std::int32_t> negative(20001, -1);
+  negative[0] = -1000000000;
+  negative[1] = negative[2] = 1;
+  const xc_PointMatcherModel negativeModel = modelWith(negative.size(), negative);
+  EXPECT_NE(ptmatch_test::messageOf<Defs::BadParams>([&] {
+              xf_VoteWeights(negativeModel, 0.5, weights);
+            }).find(L"negative weights sum to 36382"),
+            std::wstring::npos);
+  // Half as many small weights fit: 16384 + 10000.
+  positive.resize(10001);
+  EXPECT_EQ(xf_VoteWeights(modelWith(positive.size(), positive), 1.0, weights), 26384);
 }
 
 // ---- Projection -----------------------------------------------------------------------------------------
