@@ -19,7 +19,9 @@ class xc_PointMatcherModel;
 class xc_PointToGridCorresponder;
 
 // A tool is a value: copies are deep and independent of their original. Every training first untrains, so
-// a training that throws leaves the tool untrained. A tool may be shared by threads that only run it.
+// a training that throws leaves the tool untrained. Training polls the calling thread's stop (see
+// foundation/attention.h) and ends with xcStopRequested, untrained, when its xcAttentionScope asks for a
+// stop: training from points is quadratic in their number. A tool may be shared by threads that only run it.
 class xcPointMatcher {
  public:
   xcPointMatcher();
@@ -29,13 +31,15 @@ class xcPointMatcher {
 
   // Trains from model points, in eAutoDetect (voting search) or eExhaustiveMode (exhaustive search).
   // Throws InsufficientModelPoints for fewer than 3 points; BadParams for ePointToPoint or ePointToGrid,
-  // for non-finite coordinates.
+  // for non-finite coordinates, and for a model too large for a double to hold its extent or largest
+  // pairwise distance (the message names the coordinates' magnitude).
   void train(const std::vector<xcVector<2>>& modelPoints, xcPointMatcherDefs::Mode mode);
 
   // As above, with one signed weight per point: a negative weight marks a point whose presence in the data
   // counts against a pose. Throws, in this order: InsufficientModelPoints for fewer than 3 points; BadParams
   // for a weight count that differs from the point count, for a refused mode, for fewer than two positive
-  // weights, for positive weights summing past 2147483647, for non-finite coordinates.
+  // weights, for positive weights summing past 2147483647, for non-finite coordinates, for a model too
+  // large for a double (as above).
   void train(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
              xcPointMatcherDefs::Mode mode);
 
@@ -110,7 +114,8 @@ class xcPointMatcher {
 
 // Kept for compatibility with existing callers: takes a tool, the data points, one result and two point
 // lists, and does nothing.
-void xfExtractPointsFromPointMatcherResults(const xcPointMatcher& tool, const std::vector<xcVector<2>>& dataPoints,
+void xfExtractPointsFromPointMatcherResults(const xcPointMatcher& tool,
+                                            const std::vector<xcVector<2>>& dataPoints,
                                             const xcPointMatcherResult& result,
                                             const std::vector<xcVector<2>>& first,
                                             const std::vector<xcVector<2>>& second);
