@@ -15,7 +15,7 @@ class xc_PointMatcherModel {
   // Stores the points (and weights, empty for an unweighted model) and computes the statistics. The caller
   // has checked the counts and that the coordinates are finite; totalWeight is the point count without
   // weights, else the sum of the positive weights. Quadratic in the number of points (a model of 10^5
-  // points takes seconds); polls the calling thread's stop (xsys_attention_check) every 2^20 point pairs
+  // points takes seconds); polls the calling thread's stop (xsys_attention_check) every 2^18 point pairs
   // and throws xcStopRequested when asked to stop. Throws xcPointMatcherDefs::BadParams, naming the
   // coordinates' magnitude, when the extent, the largest pairwise distance or the radius is not a finite
   // double. On a throw the model is unchanged.

@@ -129,7 +129,7 @@ class xcPtToGridMapResult {
 // then keeps valid() false.
 //
 // Stops: the call polls the calling thread's stop (xsys_attention_check) once at its start and then every
-// few thousand points of each pass (every 65536 cells, points or comparisons while bucketing), and throws
+// thousand points of each pass (every 16384 cells, points or comparisons while bucketing), and throws
 // xcStopRequested when asked to stop; result then keeps valid() false and its map() and grid2point() as
 // they were.
 //

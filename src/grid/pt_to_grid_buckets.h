@@ -26,7 +26,7 @@ constexpr std::uint64_t kDenseCellsPerPoint = 16;
 
 // Cells, points or comparisons between two stop polls of the bucket grid: each costs a few nanoseconds,
 // so this is well under a millisecond of work.
-constexpr std::int64_t kBucketStepsPerPoll = std::int64_t{1} << 16;
+constexpr std::int64_t kBucketStepsPerPoll = std::int64_t{1} << 14;
 
 // The default limit on dense cells for `pointCount` points.
 std::uint64_t defaultDenseCellLimit(std::size_t pointCount);

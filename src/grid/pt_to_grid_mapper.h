@@ -24,8 +24,9 @@ namespace xc_ptgdmap {
 constexpr std::int32_t kMaxGridIndex = (1 << 30) - 1;
 
 // Records (or traversal steps, or fitted pairs) between two stop polls of the mapper's passes: at a few
-// hundred nanoseconds per record at most, about a millisecond of work.
-constexpr std::int64_t kRecordsPerPoll = 4096;
+// hundred nanoseconds per record at most, a fraction of a millisecond of work, against some tens of
+// nanoseconds per poll.
+constexpr std::int64_t kRecordsPerPoll = 1024;
 
 // The grid index nearest to v, rounding halves up (floor(v + 0.5) per component). False when a component
 // is not finite or the index would exceed kMaxGridIndex in magnitude.

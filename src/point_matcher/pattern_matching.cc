@@ -16,8 +16,9 @@ namespace {
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr double kRadiansPerDegree = 0.017453292519943295;
-// Data points (or map cells) between two stop polls of the passes over them: microseconds of work.
-constexpr std::int64_t kPointsPerPoll = 16384;
+// Data points (or map cells) between two stop polls of the passes over them: at most a few tens of
+// nanoseconds each, a fraction of a millisecond.
+constexpr std::int64_t kPointsPerPoll = 4096;
 
 // The nested run searches the whole data set, about the middle of the caller's rotation range.
 xcPointMatcherRunParams nestedRunParams(const xcPointMatcherRunParams& params) {

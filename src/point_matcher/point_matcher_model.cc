@@ -19,8 +19,9 @@ constexpr double kExtentFraction = 0.000244140625;  // 1/4096
 // Fraction of the nearest-neighbour distance used as grid size: neighbours stay distinct cells.
 constexpr double kNeighbourFraction = 0.25;
 
-// Pairs between two stop polls of the pair statistic: about a millisecond of work.
-constexpr std::int64_t kPairsPerPoll = std::int64_t{1} << 20;
+// Pairs between two stop polls of the pair statistic: at a nanosecond or two per pair, a few tenths of a
+// millisecond of work.
+constexpr std::int64_t kPairsPerPoll = std::int64_t{1} << 18;
 // Bounds of the power-of-two exponent that brings the model's extent near 1 for the pair statistic; both
 // scale factors 2^-1000 and 2^1000 are normal doubles, so scaling by them is exact.
 constexpr int kMaxScaleExponent = 1000;

@@ -10,6 +10,8 @@
 // Limits (refused with xcPointMatcherDefs::BadParams, before anything large is allocated):
 // - at most kVotingMaxModelPoints model points: an unweighted vote counts model points in 16 bits;
 // - data and model coordinates, and the data mapped into the search frame, must be finite;
+// - the effective grid size must be positive and finite (an automatic one is the model's stored
+//   defaultGridSize, which a loaded record may set to anything);
 // - the model's points must not all coincide (its radius must be > 0): rotation and scale about a single
 //   point mean nothing and the sampling steps would divide by 0;
 // - the data image padded by the search window's margins, (W + 18) x (H + 18) pels, must not exceed
