@@ -38,8 +38,8 @@ struct Grid {
 
 using Defs = xc_PointToGridCorresponderDefs;
 
-// Training polls the stop once per row of each pass: a row is at most a few thousand cells of a pattern
-// box that the cell limit admits, microseconds of work.
+// Training polls the stop once per row of each pass: microseconds apart for patterns up to a few thousand
+// cells wide. A row is never split, so a pattern of one row of millions of cells polls only between passes.
 void pollRow() { xfThrowExceptionOnFailure(xsys_attention_check()); }
 
 struct Step {

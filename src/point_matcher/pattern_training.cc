@@ -11,8 +11,8 @@ namespace {
 // matched as points.
 constexpr std::int32_t kMinDensePels = 10;
 
-// The passes over the pattern poll the stop once per row: a row of any pattern the grid corresponder
-// accepts is microseconds of work.
+// The passes over the pattern poll the stop once per row: microseconds apart for patterns up to a few
+// thousand pels wide.
 void pollRow() { xfThrowExceptionOnFailure(xsys_attention_check()); }
 
 // Pel access relative to the buffer's first pel, 0 outside.
