@@ -72,7 +72,8 @@ class xcPointMatcher {
   // elapsed time. Throws NotTrained for an untrained tool; BadParams for parameters that bypassed
   // validation, for data with a NaN or infinite coordinate (point matching), and for inputs the voting
   // search cannot serve (more than 32767 model points, coincident model points, data spread over more than
-  // 2^24 grid cells, maxNumResults above 65536, a singular startPose; see the README); xcMathError from
+  // 2^24 grid cells, maxNumResults above 65536, a singular startPose, a model radius or (exhaustive
+  // search) data extent outside about 3.5e-136 to 2.9e135; see the README); xcMathError from
   // grid indexing (pattern-trained tools) for data spread over more than 2^30 grid steps; and passes on
   // the search's exceptions (among them xcStopRequested when the calling thread's xcAttentionScope asks
   // for a stop). `results` is then empty. Const: a tool may be run from several threads at once.

@@ -80,6 +80,7 @@ void xf_CheckVotingModel(const xc_PointMatcherModel& model) {
   if (!(model.radius > 0.0) || !std::isfinite(model.radius)) {
     throwBadParams("the model's points all coincide: the voting search needs a model with extent\n");
   }
+  xf_CheckSearchSize("the model's radius", model.radius);
 }
 
 Points xf_SearchFrameData(const Points& data, const xcXform<2>& startInverse) {

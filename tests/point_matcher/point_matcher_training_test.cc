@@ -216,6 +216,34 @@ TEST(PointMatcherTraining, StatisticsScaleWithTheModelAtExtremeMagnitudes) {
   }
 }
 
+// The searches' least-squares fits square distances: within their size limits a scaled scene is found
+// as the unscaled one is, beyond them the run names the model's radius instead of finding nothing.
+TEST(PointMatcherTraining, RunsAtExtremeMagnitudesFindTheModelOrNameItsRadius) {
+  for (const Defs::Mode mode : {Defs::eAutoDetect, Defs::eExhaustiveMode}) {
+    for (const double factor : {1e133, 1e-134, 1e298, 1e-300}) {
+      SCOPED_TRACE(::testing::Message() << "mode " << mode << ", factor " << factor);
+      Points data;
+      for (const xcVector<2>& p : kIrregular) data.emplace_back((p.x() + 7) * factor, (p.y() - 2) * factor);
+      xcPointMatcher tool;
+      tool.train(scaledBy(kIrregular, factor), mode);
+      xcPointMatcherResultSet results;
+      if (factor > 1e-135 && factor < 1e135) {
+        tool.run(data, xcPointMatcherRunParams(), results);
+        ASSERT_FALSE(results.results().empty());
+        const xcVector<2> t = results.results()[0].modelToDataXform().trans();
+        EXPECT_NEAR(t.x() / factor, 7.0, 1e-9);
+        EXPECT_NEAR(t.y() / factor, -2.0, 1e-9);
+      } else {
+        const std::wstring message =
+            messageOf<Defs::BadParams>([&] { tool.run(data, xcPointMatcherRunParams(), results); });
+        EXPECT_NE(message.find(factor > 1.0 ? L"radius is 2.5e+299" : L"radius is 2.5e-299"),
+                  std::wstring::npos)
+            << std::string(message.begin(), message.end());
+      }
+    }
+  }
+}
+
 TEST(PointMatcherTraining, AModelBeyondWhatADoubleCanSpanIsRefusedNamingItsMagnitude) {
   struct Case {
     Points points;
