@@ -1,7 +1,9 @@
 // Speed and reliability of the voting search on named scenes, through xcPointMatcher::run.
 //
 //   voting_search_benchmark                       S1..S4: median time per run (Google Benchmark)
-//                                                 and the stop latency on S2auto (median, worst)
+//                                                 and the stop latency (median, 99th percentile,
+//                                                 worst) of S2auto, a dense pattern run, the
+//                                                 point-to-grid map and training
 //   voting_search_benchmark --sweep [seeds [auto]]   S2 over many seeds (default 200): success rate,
 //                                                    median and 99th percentile time, false-positive rate
 //                                                    without the model; `auto` for the automatic grid
@@ -25,6 +27,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <random>
 #include <string>
 #include <thread>
@@ -32,6 +35,7 @@
 #include <foundation/attention.h>
 #include <ptmatch/point_matcher.h>
 #include <ptmatch/point_matcher_model.h>
+#include <ptmatch/pt_to_grid_map.h>
 
 #include "point_matcher/candidate_verification.h"
 #include "point_matcher/search_setup.h"
@@ -205,36 +209,43 @@ double percentile(std::vector<double> v, double p) {
   return v[std::min(k, v.size() - 1)];
 }
 
-// ---- Stop latency: from a stop request, or the expiry of a time limit, to the end of the run ----------
-// S2auto is the heaviest scene. The stop comes at a random moment within the first 250 ms of a run
-// (about 320 ms long); the time reported per iteration is the latency, and the counters give the median
-// and the worst in milliseconds.
+// ---- Stop latency: from a stop request, or the expiry of a time limit, to the end of the work ---------
+// Each iteration starts the work, stops it at a random moment within its first part and reports the
+// latency as its time; the counters give the median, the 99th percentile and the worst in milliseconds,
+// and how many runs finished before the stop came. The work:
+//   S2auto          the heaviest voting scene (a run of about 320 ms), stopped within its first 250 ms;
+//   DensePattern    a dense 12 x 10 pattern run on a noisy, turned grid of 550 x 550 = 302 500 points
+//                   (grid indexing, then grid correspondence);
+//   GridMap         xfPtToGridMap alone on those points;
+//   Training        training a voting tool from 30 000 random points (quadratic in them).
+// The last three are stopped at a random moment within the first 80 % of an unstopped run.
 using SteadyClock = std::chrono::steady_clock;
+using Work = std::function<void()>;
 
 double secondsBetween(SteadyClock::time_point from, SteadyClock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
 
 void reportLatencies(benchmark::State& state, const std::vector<double>& latencies, int finishedFirst) {
+  state.counters["finished_before_stop"] = finishedFirst;
   if (latencies.empty()) return;
   state.counters["median_ms"] = 1e3 * percentile(latencies, 0.5);
+  state.counters["p99_ms"] = 1e3 * percentile(latencies, 0.99);
   state.counters["worst_ms"] = 1e3 * *std::max_element(latencies.begin(), latencies.end());
-  state.counters["finished_before_stop"] = finishedFirst;
 }
 
-// One stopped run of S2auto: stops it `delay` seconds after its start and returns the seconds from the
-// stop to the exception, or a negative value when the run finished first.
-using StoppedRun = double (*)(const xcPointMatcher& tool, const Case& c, double delay);
+// One stopped run of `work`: stops it `delay` seconds after its start and returns the seconds from the
+// stop to the exception, or a negative value when the work finished first.
+using StoppedRun = double (*)(const Work& work, double delay);
 
-double stoppedByRequest(const xcPointMatcher& tool, const Case& c, double delay) {
+double stoppedByRequest(const Work& work, double delay) {
   xcStopSource stop;
   SteadyClock::time_point stopped{};
   bool wasStopped = false;
   std::thread worker([&] {
     xcAttentionScope scope(stop);
-    xcPointMatcherResultSet results;
     try {
-      tool.run(c.scene.data, c.params, results);
+      work();
     } catch (const xcStopRequested&) {
       stopped = SteadyClock::now();
       wasStopped = true;
@@ -247,27 +258,25 @@ double stoppedByRequest(const xcPointMatcher& tool, const Case& c, double delay)
   return wasStopped ? secondsBetween(requested, stopped) : -1.0;
 }
 
-double stoppedByTimeLimit(const xcPointMatcher& tool, const Case& c, double delay) {
+double stoppedByTimeLimit(const Work& work, double delay) {
   const SteadyClock::time_point start = SteadyClock::now();
   try {
     xcAttentionScope scope(delay);
-    xcPointMatcherResultSet results;
-    tool.run(c.scene.data, c.params, results);
+    work();
   } catch (const xcStopRequested&) {
     return std::max(secondsBetween(start, SteadyClock::now()) - delay, 0.0);
   }
   return -1.0;
 }
 
-void stopLatency(benchmark::State& state, StoppedRun stoppedRun, std::uint32_t seed) {
-  const Case c = s2(1, true);
-  const xcPointMatcher tool = trainedTool(c);
+void stopLatency(benchmark::State& state, StoppedRun stoppedRun, const Work& work, double minDelay,
+                 double maxDelay, std::uint32_t seed) {
   std::mt19937 rng(seed);
-  std::uniform_real_distribution<double> delay(0.005, 0.25);
+  std::uniform_real_distribution<double> delay(minDelay, maxDelay);
   std::vector<double> latencies;
   int finishedFirst = 0;
   for (auto _ : state) {
-    const double latency = stoppedRun(tool, c, delay(rng));
+    const double latency = stoppedRun(work, delay(rng));
     if (latency >= 0.0) latencies.push_back(latency);
     finishedFirst += latency < 0.0 ? 1 : 0;
     state.SetIterationTime(std::max(latency, 0.0));
@@ -275,11 +284,118 @@ void stopLatency(benchmark::State& state, StoppedRun stoppedRun, std::uint32_t s
   reportLatencies(state, latencies, finishedFirst);
 }
 
-void BM_StopLatencyS2auto(benchmark::State& state) { stopLatency(state, stoppedByRequest, 5); }
-void BM_TimeLimitLatencyS2auto(benchmark::State& state) { stopLatency(state, stoppedByTimeLimit, 6); }
+// Stops `work` within the first 80 % of an unstopped run of it (timed once here), 2 ms at the earliest.
+void stopLatencyWithin(benchmark::State& state, StoppedRun stoppedRun, const Work& work, std::uint32_t seed) {
+  const SteadyClock::time_point start = SteadyClock::now();
+  work();
+  const double unstopped = secondsBetween(start, SteadyClock::now());
+  state.counters["unstopped_ms"] = 1e3 * unstopped;
+  stopLatency(state, stoppedRun, work, 0.002, std::max(0.8 * unstopped, 0.003), seed);
+}
 
-BENCHMARK(BM_StopLatencyS2auto)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_TimeLimitLatencyS2auto)->Iterations(30)->UseManualTime()->Unit(benchmark::kMillisecond);
+void s2autoLatency(benchmark::State& state, StoppedRun stoppedRun, std::uint32_t seed) {
+  const Case c = s2(1, true);
+  const xcPointMatcher tool = trainedTool(c);
+  stopLatency(
+      state, stoppedRun,
+      [&] {
+        xcPointMatcherResultSet results;
+        tool.run(c.scene.data, c.params, results);
+      },
+      0.005, 0.25, seed);
+}
+
+// The dense pattern's scene: a grid of pitch 5 turned by 3 degrees, with noise of 0.2 per coordinate.
+constexpr int kDenseSide = 550;
+
+Points denseGridData() {
+  std::mt19937 rng(17);
+  std::normal_distribution<double> noise(0.0, 0.2);
+  const xcXform<2> pose = voting_test::similarity(3.0, 1.02, 40.0, -25.0);
+  Points data;
+  data.reserve(static_cast<std::size_t>(kDenseSide) * kDenseSide);
+  for (int j = 0; j < kDenseSide; ++j) {
+    for (int i = 0; i < kDenseSide; ++i)
+      data.push_back(pose * xcVector<2>(5.0 * i, 5.0 * j) + xcVector<2>(noise(rng), noise(rng)));
+  }
+  return data;
+}
+
+xcPointMatcher densePatternTool() {
+  xcPelBuffer<unsigned char> pattern(12, 10, 32);
+  for (int y = 0; y < 10; ++y) {
+    for (int x = 0; x < 12; ++x) pattern.put(x, y, (x * 7 + y * 3) % 11 == 0 ? 0 : 1);
+  }
+  pattern.clientFromImageXform(xcXform<2>(xcMatrix<2>(5, 0, 0, 5), xcVector<2>(0, 0)));
+  xcPointMatcher tool;
+  tool.train(pattern);
+  return tool;
+}
+
+void densePatternLatency(benchmark::State& state, StoppedRun stoppedRun, std::uint32_t seed) {
+  const Points data = denseGridData();
+  const xcPointMatcher tool = densePatternTool();
+  xcPointMatcherRunParams params;
+  params.scaleUncertainty(xcRange(-0.1, 0.1));
+  state.counters["points"] = static_cast<double>(data.size());
+  stopLatencyWithin(
+      state, stoppedRun,
+      [&] {
+        xcPointMatcherResultSet results;
+        tool.run(data, params, results);
+      },
+      seed);
+}
+
+void gridMapLatency(benchmark::State& state, StoppedRun stoppedRun, std::uint32_t seed) {
+  const Points data = denseGridData();
+  const xcPtToGridMapRunParams params(xcVector<2>(5.0, 0.0), xcVector<2>(0.0, 5.0));
+  state.counters["points"] = static_cast<double>(data.size());
+  stopLatencyWithin(
+      state, stoppedRun,
+      [&] {
+        xcPtToGridMapResult result;
+        xfPtToGridMap(data, params, result);
+      },
+      seed);
+}
+
+void trainingLatency(benchmark::State& state, StoppedRun stoppedRun, std::uint32_t seed) {
+  std::mt19937 rng(23);
+  std::uniform_real_distribution<double> u(0.0, 1000.0);
+  Points model;
+  for (int i = 0; i < 30000; ++i) model.emplace_back(u(rng), u(rng));
+  state.counters["points"] = static_cast<double>(model.size());
+  stopLatencyWithin(
+      state, stoppedRun,
+      [&] {
+        xcPointMatcher tool;
+        tool.train(model, xcPointMatcherDefs::eAutoDetect);
+      },
+      seed);
+}
+
+void BM_StopLatencyS2auto(benchmark::State& state) { s2autoLatency(state, stoppedByRequest, 5); }
+void BM_TimeLimitLatencyS2auto(benchmark::State& state) { s2autoLatency(state, stoppedByTimeLimit, 6); }
+void BM_StopLatencyDensePattern(benchmark::State& state) { densePatternLatency(state, stoppedByRequest, 7); }
+void BM_TimeLimitLatencyDensePattern(benchmark::State& state) {
+  densePatternLatency(state, stoppedByTimeLimit, 8);
+}
+void BM_StopLatencyGridMap(benchmark::State& state) { gridMapLatency(state, stoppedByRequest, 9); }
+void BM_TimeLimitLatencyGridMap(benchmark::State& state) { gridMapLatency(state, stoppedByTimeLimit, 10); }
+void BM_StopLatencyTraining(benchmark::State& state) { trainingLatency(state, stoppedByRequest, 11); }
+void BM_TimeLimitLatencyTraining(benchmark::State& state) { trainingLatency(state, stoppedByTimeLimit, 12); }
+
+#define STOP_LATENCY(name, iterations) \
+  BENCHMARK(name)->Iterations(iterations)->UseManualTime()->Unit(benchmark::kMillisecond)
+STOP_LATENCY(BM_StopLatencyS2auto, 30);
+STOP_LATENCY(BM_TimeLimitLatencyS2auto, 30);
+STOP_LATENCY(BM_StopLatencyDensePattern, 100);
+STOP_LATENCY(BM_TimeLimitLatencyDensePattern, 100);
+STOP_LATENCY(BM_StopLatencyGridMap, 100);
+STOP_LATENCY(BM_TimeLimitLatencyGridMap, 100);
+STOP_LATENCY(BM_StopLatencyTraining, 40);
+STOP_LATENCY(BM_TimeLimitLatencyTraining, 40);
 
 // S2 over many seeds. Success: the best result puts every model point within kPoseTolerance of its true
 // position; also reported within one grid cell. A false positive: any result at minCoverage 0.5 when the

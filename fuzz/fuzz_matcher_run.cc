@@ -16,8 +16,12 @@ using ptmatch_fuzz::FuzzInput;
 
 // Data sets stay small so that one input runs in milliseconds; the searches' cost grows fast with them.
 constexpr std::size_t kMaxDataPoints = 64;
-// Well below libFuzzer's timeout, so that only a run that fails to stop is reported as one.
-constexpr double kRunSeconds = 1.0;
+// The exhaustive search tries (data + 1)^5 pairings for the five-point model: 12 points are some 370,000
+// pairings, a few milliseconds; 64 would run every input into the time limit.
+constexpr std::size_t kMaxExhaustiveDataPoints = 12;
+// Far below libFuzzer's timeout, so that only a run that fails to stop is reported as one, and short
+// enough that the searches a few bytes can make long do not dominate the fuzzer's time.
+constexpr double kRunSeconds = 0.1;
 
 const xcPointMatcher& toolOf(std::uint8_t kind) {
   static const xcPointMatcher tools[] = {ptmatch_fuzz::trainedTool(ptmatch_fuzz::kExhaustive),
@@ -60,6 +64,8 @@ xcPointMatcherRunParams paramsFrom(FuzzInput& in) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput in(data, size);
   const xcPointMatcher& tool = toolOf(in.byte());
+  const std::size_t maxPoints =
+      tool.trainMode() == xcPointMatcherDefs::eExhaustiveMode ? kMaxExhaustiveDataPoints : kMaxDataPoints;
   xcPointMatcherRunParams params;
   try {
     params = paramsFrom(in);
@@ -67,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   std::vector<xcVector<2>> points;
-  while (in.remaining() > 0 && points.size() < kMaxDataPoints) {
+  while (in.remaining() > 0 && points.size() < maxPoints) {
     // Steps of 1/16 keep most data within a few thousand units: search images of a few million cells,
     // so that the fuzzer tries many inputs a second. Now and then a number is any double at all.
     const double x = in.number(1.0 / 16);

@@ -19,7 +19,9 @@ class xc_PointMatcherModel;
 class xc_PointToGridCorresponder;
 
 // A tool is a value: copies are deep and independent of their original. Every training first untrains, so
-// a training that throws leaves the tool untrained. A tool may be shared by threads that only run it.
+// a training that throws leaves the tool untrained. Training polls the calling thread's stop (see
+// foundation/attention.h) and ends with xcStopRequested, untrained, when its xcAttentionScope asks for a
+// stop: training from points is quadratic in their number. A tool may be shared by threads that only run it.
 class xcPointMatcher {
  public:
   xcPointMatcher();
@@ -29,13 +31,15 @@ class xcPointMatcher {
 
   // Trains from model points, in eAutoDetect (voting search) or eExhaustiveMode (exhaustive search).
   // Throws InsufficientModelPoints for fewer than 3 points; BadParams for ePointToPoint or ePointToGrid,
-  // for non-finite coordinates.
+  // for non-finite coordinates, and for a model too large for a double to hold its extent or largest
+  // pairwise distance (the message names the coordinates' magnitude).
   void train(const std::vector<xcVector<2>>& modelPoints, xcPointMatcherDefs::Mode mode);
 
   // As above, with one signed weight per point: a negative weight marks a point whose presence in the data
   // counts against a pose. Throws, in this order: InsufficientModelPoints for fewer than 3 points; BadParams
   // for a weight count that differs from the point count, for a refused mode, for fewer than two positive
-  // weights, for positive weights summing past 2147483647, for non-finite coordinates.
+  // weights, for positive weights summing past 2147483647, for non-finite coordinates, for a model too
+  // large for a double (as above).
   void train(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
              xcPointMatcherDefs::Mode mode);
 
@@ -69,7 +73,8 @@ class xcPointMatcher {
   // validation, for data with a NaN or infinite coordinate (point matching), and for inputs the voting
   // search cannot serve (more than 32767 model points, coincident model points, data spread over more than
   // 2^24 grid cells, maxNumResults above 65536, a singular startPose, weights too uneven for 16-bit votes,
-  // data so crowded that chance alignments tie with a whole instance; see the README); xcMathError from
+  // data so crowded that chance alignments tie with a whole instance, a model radius or (exhaustive
+  // search) data extent outside about 3.5e-136 to 2.9e135; see the README); xcMathError from
   // grid indexing (pattern-trained tools) for data spread over more than 2^30 grid steps; and passes on
   // the search's exceptions (among them xcStopRequested when the calling thread's xcAttentionScope asks
   // for a stop). `results` is then empty. Const: a tool may be run from several threads at once.

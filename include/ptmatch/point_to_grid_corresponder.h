@@ -169,8 +169,8 @@ class xc_PointToGridCorresponderResultSet {
 // Limits. A pattern box and a run's work image may hold at most kMaxCells cells; more throws
 // InsufficientMemory before anything is allocated. A run costs about (shifts) x (features) / 16 byte
 // comparisons, polls the calling thread's stop request (xsys_attention_check) once per row of shifts and
-// throws xcStopRequested when asked to stop. Reported shifts that would not fit 32-bit positions throw
-// xcMathError before the search starts.
+// every 2^22 comparisons within a row, and throws xcStopRequested when asked to stop. Reported shifts that
+// would not fit 32-bit positions throw xcMathError before the search starts.
 //
 // Value type: copies own their pattern pels. run() is const and keeps its working storage local, so one
 // trained corresponder may serve concurrent runs that have their own result sets.
@@ -200,14 +200,15 @@ class xc_PointToGridCorresponder {
   // coordinates; the image's client-from-image transform becomes the pattern's. Throws
   // InsufficientModelPoints (empty message) when the image has fewer than 3 nonzero pels or no rows,
   // InsufficientMemory when their bounding box has more than kMaxCells cells, xcMathError when its
-  // corners do not fit 32-bit coordinates. On a throw the train parameters are already replaced; the
+  // corners do not fit 32-bit coordinates. Polls the calling thread's stop once per row of each pass and
+  // throws xcStopRequested when asked to stop. On a throw the train parameters are already replaced; the
   // pattern, its rectangle and the model are unchanged.
   void train(const xcPelBuffer_const<unsigned char>& image,
              const xc_PointToGridCorresponderTrainParams& params);
   // Trains from grid positions (duplicates count once; one position gives a 1 x 1 pattern).
   // `clientFromImage` becomes the pattern's client-from-image transform. Throws InsufficientModelPoints
   // for an empty list and InsufficientMemory when the positions' bounding box has more than kMaxCells
-  // cells; the state on a throw is as for the image overload.
+  // cells; stops and the state on a throw are as for the image overload.
   void train(const std::vector<xcPair<std::int32_t>>& positions,
              const xc_PointToGridCorresponderTrainParams& params, const xcXform<2>& clientFromImage);
   // Empties the model; the pattern, its rectangle and the train parameters stay.

@@ -128,6 +128,11 @@ class xcPtToGridMapResult {
 // Exceptions of the fitters (xcLSPointToPointFitter::Errors, xcMathError) pass through unchanged; result
 // then keeps valid() false.
 //
+// Stops: the call polls the calling thread's stop (xsys_attention_check) once at its start and then every
+// thousand points of each pass (every 16384 cells, points or comparisons while bucketing), and throws
+// xcStopRequested when asked to stop; result then keeps valid() false and its map() and grid2point() as
+// they were.
+//
 // Cost: about linear in the number of points; memory about 150 bytes per point.
 std::int32_t xfPtToGridMap(const std::vector<xcVector<2>>& points, const xcPtToGridMapRunParams& params,
                            xcPtToGridMapResult& result);

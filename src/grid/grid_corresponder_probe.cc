@@ -65,6 +65,7 @@ void RowProbe::accumulate_(const unsigned char* const* rows, std::int32_t y, std
   std::uint8_t* counts = partial_.data();
   for (std::size_t block = begin; block < end; block += kByteCountLimit) {
     const std::size_t blockEnd = std::min(end, block + kByteCountLimit);
+    stop_.tick(static_cast<std::int64_t>(blockEnd - block) * (hi - lo));
     std::fill(counts + lo, counts + hi, std::uint8_t{0});
     std::size_t f = block;
     for (; f + kGroup <= blockEnd; f += kGroup) {

@@ -7,6 +7,8 @@
 
 #include <ptmatch/point_to_grid_corresponder.h>
 
+#include "foundation/stop_countdown.h"
+
 namespace xc_gridcorr {
 
 // Scores of the shifts (0, y) to (shiftsPerRow - 1, y). A shift's score is the number of features whose
@@ -21,7 +23,10 @@ class RowProbe {
            std::int32_t shiftsPerRow);
 
   // rows[r] is the first pel of work row r; every feature of every shift of the row must lie inside the
-  // work image. The returned scores stay valid until the next call.
+  // work image. The returned scores stay valid until the next call. Polls the calling thread's stop every
+  // kComparisonsPerPoll feature comparisons and throws xcStopRequested when asked to stop: a row of a
+  // large pattern over wide data is billions of comparisons.
+  static constexpr std::int64_t kComparisonsPerPoll = std::int64_t{1} << 22;
   const std::int32_t* scoreRow(const unsigned char* const* rows, std::int32_t y);
 
  private:
@@ -37,6 +42,7 @@ class RowProbe {
   std::vector<std::uint8_t> partial_;  // agreements of up to 255 features per shift
   std::vector<std::int32_t> scores_;   // first stage, then the scores
   std::vector<std::int32_t> rest_;     // second stage
+  xc_StopCountdown stop_{kComparisonsPerPoll};
 };
 
 }  // namespace xc_gridcorr

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include <foundation/attention.h>
 #include <foundation/exception.h>
 #include <ptmatch/point_to_grid_corresponder.h>
 
@@ -36,6 +37,10 @@ struct Grid {
 };
 
 using Defs = xc_PointToGridCorresponderDefs;
+
+// Training polls the stop once per row of each pass: microseconds apart for patterns up to a few thousand
+// cells wide. A row is never split, so a pattern of one row of millions of cells polls only between passes.
+void pollRow() { xfThrowExceptionOnFailure(xsys_attention_check()); }
 
 struct Step {
   std::int32_t dc;
@@ -82,6 +87,7 @@ void widen(Grid& grid, std::int32_t c, std::int32_t r, std::uint8_t from, std::u
 void markBoundary(Grid& grid, bool staggered, bool wide) {
   const Step(&near)[4] = staggered ? kDiagonalSteps : kEdgeSteps;
   for (std::int32_t r = 0; r < grid.height; ++r) {
+    pollRow();
     for (std::int32_t c = 0; c < grid.width; ++c) {
       if (grid.at(c, r) == Grid::kEmpty) continue;
       const bool border = c == 0 || c == grid.width - 1 || r == 0 || r == grid.height - 1;
@@ -91,6 +97,7 @@ void markBoundary(Grid& grid, bool staggered, bool wide) {
     }
   }
   for (std::int32_t r = 0; r < grid.height; ++r) {
+    pollRow();
     for (std::int32_t c = 0; c < grid.width; ++c) {
       if (grid.at(c, r) != Grid::kEmpty) continue;
       if (!anyNeighbourHolds(grid, c, r, near, Grid::kOccupiedFeature)) continue;
@@ -107,6 +114,7 @@ std::vector<xc_PointToGridCorresponder::Feature> collectFeatures(Grid& grid) {
   std::vector<xc_PointToGridCorresponder::Feature> model;
   model.reserve(static_cast<std::size_t>(std::count_if(grid.cells.begin(), grid.cells.end(), isFeature)));
   for (std::int32_t r = 0; r < grid.height; ++r) {
+    pollRow();
     for (std::int32_t c = 0; c < grid.width; ++c) {
       const std::uint8_t code = grid.at(c, r);
       if (!isFeature(code)) continue;
@@ -119,6 +127,7 @@ std::vector<xc_PointToGridCorresponder::Feature> collectFeatures(Grid& grid) {
 xcPelBuffer<unsigned char> makePattern(Grid& grid, const xcXform<2>& clientFromImage) {
   xcPelBuffer<unsigned char> pattern(grid.width, grid.height, xc_PelBuffer::kDefaultRowAlignment);
   for (std::int32_t r = 0; r < grid.height; ++r) {
+    pollRow();
     unsigned char* row = pattern.rowAt(r);
     for (std::int32_t c = 0; c < grid.width; ++c) row[c] = grid.at(c, r) != Grid::kEmpty ? 1 : 0;
   }
@@ -171,6 +180,7 @@ void xc_PointToGridCorresponder::train(const xcPelBuffer_const<unsigned char>& i
   std::int32_t minC = std::numeric_limits<std::int32_t>::max(), maxC = -1;
   std::int32_t minR = std::numeric_limits<std::int32_t>::max(), maxR = -1;
   for (std::int32_t r = 0; r < image.height(); ++r) {
+    pollRow();
     const unsigned char* row = image.rowAt(r);
     for (std::int32_t c = 0; c < image.width(); ++c) {
       if (row[c] == 0) continue;
@@ -186,6 +196,7 @@ void xc_PointToGridCorresponder::train(const xcPelBuffer_const<unsigned char>& i
   Grid grid = makeGrid(imageCoordinate(ox, minC), imageCoordinate(oy, minR), imageCoordinate(ox, maxC),
                        imageCoordinate(oy, maxR), "the set pels of the image span");
   for (std::int32_t r = minR; r <= maxR; ++r) {
+    pollRow();
     const unsigned char* row = image.rowAt(r);
     for (std::int32_t c = minC; c <= maxC; ++c) {
       if (row[c] != 0) grid.at(c - minC, r - minR) = Grid::kOccupied;

@@ -10,6 +10,7 @@
 #include <foundation/pair.h>
 #include <foundation/vector.h>
 
+#include "foundation/stop_countdown.h"
 #include "grid/pt_to_grid_records.h"
 
 namespace xc_ptgdmap {
@@ -22,6 +23,10 @@ constexpr std::uint64_t kMinDenseCellLimit = std::uint64_t{1} << 16;
 // A dense grid may have this many cells per point before the hashed grid takes over (4 bytes per cell,
 // so the head table stays below 64 bytes per point, less than half a point record).
 constexpr std::uint64_t kDenseCellsPerPoint = 16;
+
+// Cells, points or comparisons between two stop polls of the bucket grid: each costs a few nanoseconds,
+// so this is well under a millisecond of work.
+constexpr std::int64_t kBucketStepsPerPoll = std::int64_t{1} << 14;
 
 // The default limit on dense cells for `pointCount` points.
 std::uint64_t defaultDenseCellLimit(std::size_t pointCount);
@@ -45,6 +50,9 @@ class xc_PtToGridBuckets {
   // denseCellLimit, else a hash of the non-empty cells; both give the same records, lists and orders. Throws
   // xcMathError when the points spread over more than kMaxBucketsPerAxis cells in x or y. Requires a finite
   // cellSize > 0. Without finite points the grid has no cells and `records` is empty.
+  //
+  // Building the grid and each walk below poll the calling thread's stop (xsys_attention_check) every
+  // kBucketStepsPerPoll cells, points or sort comparisons, and throw xcStopRequested when asked to stop.
   xc_PtToGridBuckets(const std::vector<xcVector<2>>& points, double cellSize, std::uint64_t denseCellLimit,
                      std::vector<xc_PointRecord>& records);
 
@@ -96,6 +104,8 @@ class xc_PtToGridBuckets {
   std::int32_t rows_ = 0;
   std::vector<std::int32_t> heads_;                         // dense: columns x rows heads, row-major
   std::unordered_map<std::uint64_t, std::int32_t> hashed_;  // hashed: heads of the non-empty cells
+  // The walks are const; polling is not part of the grid's state.
+  mutable xc_StopCountdown stop_{kBucketStepsPerPoll};
 };
 
 // The dense walks visit cells in place: they are the mapper's inner loops, and listing 10^5 cells first
@@ -103,10 +113,14 @@ class xc_PtToGridBuckets {
 template <class Visit>
 void xc_PtToGridBuckets::forEachCellRowMajor(Visit visit) const {
   if (!isDense()) {
-    for (const Cell& c : hashedRowMajorCells_()) visit(c.column, c.row, c.head);
+    for (const Cell& c : hashedRowMajorCells_()) {
+      stop_.tick();
+      visit(c.column, c.row, c.head);
+    }
     return;
   }
   for (std::int32_t row = 0; row < rows_; ++row) {
+    stop_.tick(columns_);
     const std::int32_t* rowHeads =
         &heads_[static_cast<std::size_t>(row) * static_cast<std::size_t>(columns_)];
     for (std::int32_t column = 0; column < columns_; ++column) {
@@ -119,6 +133,7 @@ template <class Visit>
 void xc_PtToGridBuckets::forEachCellInRings(std::int32_t c0, std::int32_t r0, Visit visit) const {
   if (!isDense()) {
     for (const RingCell& c : hashedRingOrder_(c0, r0)) {
+      stop_.tick();
       if (!visit(c.ring, c.head)) return;
     }
     return;
@@ -128,6 +143,8 @@ void xc_PtToGridBuckets::forEachCellInRings(std::int32_t c0, std::int32_t r0, Vi
   if (centre != kNoRecord && !visit(0, centre)) return;
   const std::int32_t rings = ringCount(c0, r0);
   for (std::int32_t k = 1; k <= rings; ++k) {
+    // Ring k has 8 k cells, at most the grid's perimeter of them where the grid clips it.
+    stop_.tick(std::min<std::int64_t>(8 * std::int64_t{k}, 2 * (std::int64_t{columns_} + rows_)));
     if (!walkDenseRing_(k, c0, r0, visit)) return;
   }
 }

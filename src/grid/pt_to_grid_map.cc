@@ -32,36 +32,46 @@ void refuseTooManyPoints(std::size_t count) {
 
 // Index (a, b) in the diagonal basis (xv + yv, yv - xv) is the node a (xv + yv) + b (yv - xv), that is
 // (a - b, a + b) in the basis (xv, yv). The mapper keeps |a|, |b| below 2^30, so neither sum overflows.
-void toCallerBasis(std::vector<xcPair<std::int32_t>>& map) {
+void toCallerBasis(std::vector<xcPair<std::int32_t>>& map, xc_StopCountdown& stop) {
   for (xcPair<std::int32_t>& e : map) {
+    stop.tick();
     if (e.x() != xcPtToGridMapResult::kUnmapped) e = xcPair<std::int32_t>(e.x() - e.y(), e.x() + e.y());
   }
 }
 
-bool indicesCollinear(const std::vector<xcVector<2>>& indices) {
+bool indicesCollinear(const std::vector<xcVector<2>>& indices, xc_StopCountdown& stop) {
   const xcVector<2>& first = indices.front();
   std::size_t i = 1;
-  while (i < indices.size() && indices[i] == first) ++i;
+  while (i < indices.size() && indices[i] == first) {
+    stop.tick();
+    ++i;
+  }
   if (i == indices.size()) return true;
   const xcLine line(indices[i] - first, first);
   for (++i; i < indices.size(); ++i) {
+    stop.tick();
     if (line.distToPoint(indices[i]) >= kCollinearDistance) return false;
   }
   return true;
 }
 
 // Least-squares transform from the mapped points' indices onto the points. Collinear indices, or a grid
-// with one step, determine only a rotation and a uniform scale.
+// with one step, determine only a rotation and a uniform scale. The pairs are fed one by one, as the
+// fitter's list constructor would after checking them (mapped points and indices are finite), so that
+// the stop can be polled between them.
 xcXform<2> fitGridToPoint(const std::vector<xcVector<2>>& points,
-                          const std::vector<xcPair<std::int32_t>>& map, bool oneStep) {
-  std::vector<xcVector<2>> mappedPoints, indices;
+                          const std::vector<xcPair<std::int32_t>>& map, bool oneStep,
+                          xc_StopCountdown& stop) {
+  std::vector<xcVector<2>> indices;
+  xcLSPointToPointFitter fitter;
   for (std::size_t i = 0; i < map.size(); ++i) {
+    stop.tick();
     if (map[i].x() == xcPtToGridMapResult::kUnmapped) continue;
-    mappedPoints.push_back(points[i]);
     indices.push_back(xcVector<2>(map[i]));
+    fitter.update(points[i], indices.back());
   }
-  const int dof = (oneStep || indicesCollinear(indices)) ? 4 : 6;
-  return xcLSPointToPointFitter(mappedPoints, indices).fit(dof);
+  const int dof = (oneStep || indicesCollinear(indices, stop)) ? 4 : 6;
+  return fitter.fit(dof);
 }
 
 }  // namespace
@@ -78,15 +88,32 @@ std::int32_t xf_PtToGridMap(const std::vector<xcVector<2>>& points, const xcPtTo
   result.valid_ = false;
   try {
     refuseTooManyPoints(points.size());
+    xc_StopCountdown stop(xc_ptgdmap::kRecordsPerPoll);
+    // Polled once before any work, so that a stop already requested ends even the smallest map.
+    stop.poll();
     std::int32_t count = 0;
     xc_PtToGridMapper mapper(params, denseCellLimit);
     if (!points.empty() && mapper.hasUsableBasis() && mapper.findSeed(points)) {
-      result.map_.assign(points.size(), kUnmappedEntry);
-      count = mapper.grow(result.map_);
+      // Built aside, so that a stop leaves the caller's result as it was.
+      std::vector<xcPair<std::int32_t>> map(points.size(), kUnmappedEntry);
+      count = mapper.grow(map);
       // Converted whatever the count, so that every index the caller sees is in the caller's basis.
-      if (params.staggered()) toCallerBasis(result.map_);
+      if (params.staggered()) toCallerBasis(map, stop);
+      xcXform<2> grid2point;
       if (count >= 3) {
-        result.grid2point_ = fitGridToPoint(points, result.map_, isZero(params.xv()) || isZero(params.yv()));
+        try {
+          grid2point = fitGridToPoint(points, map, isZero(params.xv()) || isZero(params.yv()), stop);
+        } catch (const xcStopRequested&) {
+          throw;
+        } catch (...) {
+          // A fitter's refusal still reports the indices it could not fit.
+          result.map_.swap(map);
+          throw;
+        }
+      }
+      result.map_.swap(map);
+      if (count >= 3) {
+        result.grid2point_ = grid2point;
         result.valid_ = true;
       }
     }

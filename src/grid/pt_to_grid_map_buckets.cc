@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <sstream>
 #include <tuple>
@@ -25,9 +26,10 @@ struct Extent {
   std::size_t count = 0;
 };
 
-Extent extentOf(const std::vector<xcVector<2>>& points) {
+Extent extentOf(const std::vector<xcVector<2>>& points, xc_StopCountdown& stop) {
   Extent e;
   for (const xcVector<2>& p : points) {
+    stop.tick();
     if (!isFinite(p)) continue;
     e.minX = std::min(e.minX, p.x());
     e.minY = std::min(e.minY, p.y());
@@ -61,6 +63,17 @@ std::int64_t positionInRing(std::int64_t k, std::int64_t dc, std::int64_t dr) {
   return 6 * k + (k - dr);
 }
 
+// `less` counting its comparisons on the stop countdown: a sort of 10^6 cells takes a good part of a
+// second, far too long to go without a poll. Sorting keys that are all distinct, so the order does not
+// depend on how often the sort compares.
+template <class Less>
+auto pollingLess(Less less, xc_StopCountdown& stop) {
+  return [less, &stop](const auto& a, const auto& b) {
+    stop.tick();
+    return less(a, b);
+  };
+}
+
 }  // namespace
 
 std::uint64_t defaultDenseCellLimit(std::size_t pointCount) {
@@ -70,7 +83,7 @@ std::uint64_t defaultDenseCellLimit(std::size_t pointCount) {
 xc_PtToGridBuckets::xc_PtToGridBuckets(const std::vector<xcVector<2>>& points, double cellSize,
                                        std::uint64_t denseCellLimit, std::vector<xc_PointRecord>& records) {
   records.clear();
-  const Extent e = extentOf(points);
+  const Extent e = extentOf(points, stop_);
   if (e.count == 0) return;
   minX_ = e.minX;
   minY_ = e.minY;
@@ -88,6 +101,7 @@ xc_PtToGridBuckets::xc_PtToGridBuckets(const std::vector<xcVector<2>>& points, d
   }
   records.reserve(order.size());
   for (const std::int32_t i : order) {
+    stop_.tick();
     records.emplace_back();
     xc_PointRecord& r = records.back();
     r.index = i;
@@ -120,11 +134,16 @@ std::vector<std::int32_t> xc_PtToGridBuckets::denseOrder_(const std::vector<xcVe
   std::vector<std::uint32_t> start(static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_) + 1,
                                    0);
   for (const xcVector<2>& p : points) {
+    stop_.tick();
     if (isFinite(p)) ++start[cellIndex(p) + 1];
   }
-  for (std::size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+  for (std::size_t c = 1; c < start.size(); ++c) {
+    stop_.tick();
+    start[c] += start[c - 1];
+  }
   std::vector<std::int32_t> order(finiteCount);
   for (std::size_t i = 0; i < points.size(); ++i) {
+    stop_.tick();
     if (isFinite(points[i])) order[start[cellIndex(points[i])]++] = static_cast<std::int32_t>(i);
   }
   return order;
@@ -135,13 +154,14 @@ std::vector<std::int32_t> xc_PtToGridBuckets::hashedOrder_(const std::vector<xcV
   std::vector<std::pair<std::uint64_t, std::int32_t>> keyed;
   keyed.reserve(finiteCount);
   for (std::size_t i = 0; i < points.size(); ++i) {
+    stop_.tick();
     if (!isFinite(points[i])) continue;
     const xcPair<std::int32_t> cell = cellOf(points[i]);
     keyed.emplace_back(key_(cell.x(), cell.y()), static_cast<std::int32_t>(i));
   }
   // The key puts the row above the column, so this is row-major; indices are distinct, so input order
   // within a cell follows.
-  std::sort(keyed.begin(), keyed.end());
+  std::sort(keyed.begin(), keyed.end(), pollingLess(std::less<>(), stop_));
   std::vector<std::int32_t> order;
   order.reserve(keyed.size());
   for (const auto& k : keyed) order.push_back(k.second);
@@ -185,12 +205,14 @@ std::vector<xc_PtToGridBuckets::Cell> xc_PtToGridBuckets::hashedRowMajorCells_()
   std::vector<Cell> cells;
   cells.reserve(hashed_.size());
   for (const auto& entry : hashed_) {
+    stop_.tick();
     cells.push_back({static_cast<std::int32_t>(entry.first & 0xffffffffu),
                      static_cast<std::int32_t>(entry.first >> 32), entry.second});
   }
-  std::sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) {
-    return std::tie(a.row, a.column) < std::tie(b.row, b.column);
-  });
+  std::sort(cells.begin(), cells.end(),
+            pollingLess([](const Cell& a,
+                           const Cell& b) { return std::tie(a.row, a.column) < std::tie(b.row, b.column); },
+                        stop_));
   return cells;
 }
 
@@ -221,14 +243,17 @@ std::vector<xc_PtToGridBuckets::RingCell> xc_PtToGridBuckets::hashedRingOrder_(s
   std::vector<Keyed> keyed;
   keyed.reserve(hashed_.size());
   for (const auto& entry : hashed_) {
+    stop_.tick();
     const std::int64_t dc = static_cast<std::int64_t>(entry.first & 0xffffffffu) - c0;
     const std::int64_t dr = static_cast<std::int64_t>(entry.first >> 32) - r0;
     const std::int64_t k = std::max(dc < 0 ? -dc : dc, dr < 0 ? -dr : dr);
     keyed.push_back({k, k == 0 ? 0 : positionInRing(k, dc, dr), entry.second});
   }
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    return std::tie(a.ring, a.position) < std::tie(b.ring, b.position);
-  });
+  std::sort(
+      keyed.begin(), keyed.end(),
+      pollingLess([](const Keyed& a,
+                     const Keyed& b) { return std::tie(a.ring, a.position) < std::tie(b.ring, b.position); },
+                  stop_));
   std::vector<RingCell> out;
   out.reserve(keyed.size());
   for (const Keyed& k : keyed) out.push_back({static_cast<std::int32_t>(k.ring), k.head});

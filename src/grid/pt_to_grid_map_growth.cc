@@ -59,7 +59,10 @@ void xc_PtToGridMapper::walkRings_(std::int32_t centre, Visit visit, EndRing end
       if (stopped) return false;
       current = ring;
     }
-    for (std::int32_t p = head; p != kNoRecord; p = records_[static_cast<std::size_t>(p)].next) visit(p);
+    for (std::int32_t p = head; p != kNoRecord; p = records_[static_cast<std::size_t>(p)].next) {
+      stop_.tick();
+      visit(p);
+    }
     return true;
   });
   if (!stopped) close(std::int64_t{rings} + 1);

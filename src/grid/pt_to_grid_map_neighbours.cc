@@ -23,6 +23,7 @@ void xc_PtToGridMapper::findNeighbours_() {
   histogram_.fill(0);
   buckets_->forEachCellRowMajor([this](std::int32_t column, std::int32_t row, std::int32_t head) {
     for (std::int32_t p = head; p != kNoRecord; p = records_[static_cast<std::size_t>(p)].next) {
+      stop_.tick();
       scanNeighbours_(p, column, row);
     }
   });

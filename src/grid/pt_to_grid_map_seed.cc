@@ -31,6 +31,7 @@ std::int32_t xc_PtToGridMapper::traverseGroup_(std::int32_t start) {
   visited_[static_cast<std::size_t>(start)] = 1;
   std::int32_t size = 0;
   while (!stack_.empty()) {
+    stop_.tick();
     auto& [record, slot] = stack_.back();
     Steps& p = steps_[static_cast<std::size_t>(record)];
     if (slot == p.count) {
@@ -53,6 +54,7 @@ std::int32_t xc_PtToGridMapper::traverseGroup_(std::int32_t start) {
 void xc_PtToGridMapper::prepareSteps_() {
   steps_.resize(records_.size());
   for (std::size_t i = 0; i < records_.size(); ++i) {
+    stop_.tick();
     const xc_PointRecord& r = records_[i];
     Steps& st = steps_[i];
     st.count = r.neighbourCount;
@@ -79,7 +81,10 @@ bool xc_PtToGridMapper::findSeedInGroups_() {
       }
     }
   });
-  for (std::size_t i = 0; i < records_.size(); ++i) records_[i].followedSlots = steps_[i].followed;
+  for (std::size_t i = 0; i < records_.size(); ++i) {
+    stop_.tick();
+    records_[i].followedSlots = steps_[i].followed;
+  }
   std::vector<Steps>().swap(steps_);
   return seed_ != kNoRecord;
 }

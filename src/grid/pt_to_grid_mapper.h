@@ -12,6 +12,7 @@
 #include <ptmatch/pt_match_tm.h>
 #include <ptmatch/pt_to_grid_map.h>
 
+#include "foundation/stop_countdown.h"
 #include "grid/pt_to_grid_buckets.h"
 #include "grid/pt_to_grid_records.h"
 #include "grid/pt_to_grid_rotation.h"
@@ -21,6 +22,11 @@ namespace xc_ptgdmap {
 // Largest grid index magnitude handed out. The staggered conversion (a - b, a + b) then still fits in 32
 // bits and can never produce the unmapped sentinel.
 constexpr std::int32_t kMaxGridIndex = (1 << 30) - 1;
+
+// Records (or traversal steps, or fitted pairs) between two stop polls of the mapper's passes: at a few
+// hundred nanoseconds per record at most, a fraction of a millisecond of work, against some tens of
+// nanoseconds per poll.
+constexpr std::int64_t kRecordsPerPoll = 1024;
 
 // The grid index nearest to v, rounding halves up (floor(v + 0.5) per component). False when a component
 // is not finite or the index would exceed kMaxGridIndex in magnitude.
@@ -50,6 +56,9 @@ class xc_PtToGridMapper {
   // Whether the working steps can describe a grid: not both zero, every coordinate finite.
   bool hasUsableBasis() const;
 
+  // Every pass polls the calling thread's stop (xsys_attention_check) every kRecordsPerPoll records and
+  // throws xcStopRequested when asked to stop; the mapper is then of no further use.
+  //
   // Buckets the finite points, finds their neighbours, estimates the rotation and looks for the seed.
   // False when there is no seed (then nothing else may be called). Throws xcMathError when the points
   // spread over too many cells (see xc_PtToGridBuckets).
@@ -128,6 +137,8 @@ class xc_PtToGridMapper {
   std::int32_t anchor_ = xc_ptgdmap::kNoRecord;
   xc2PtMatchTm transform_;                           // grid index -> point, in the working basis
   std::vector<std::pair<std::int32_t, int>> stack_;  // the seed search's (record, next slot) frames
+  // The ring walks are const; polling is not part of the mapper's state.
+  mutable xc_StopCountdown stop_{xc_ptgdmap::kRecordsPerPoll};
 };
 
 // xfPtToGridMap with the dense bucket limit as a parameter, so tests can force the hashed bucket grid.

@@ -146,6 +146,8 @@ void xcPointMatcher::runExhaustive_(const Points& dataPoints, const xcPointMatch
   timer.start();
   xf_CheckFiniteData(dataPoints);
   const xc_PointMatcherModel& model = *model_ptr_;
+  xf_CheckSearchSize("the model's radius", model.radius);
+  xf_CheckSearchSize("the data's extent", xf_Extent(dataPoints));
   const bool modelIsA = model.points.size() <= dataPoints.size();
   const Points& a = modelIsA ? model.points : dataPoints;
   const Points& b = modelIsA ? dataPoints : model.points;

@@ -9,12 +9,16 @@
 #include <ptmatch/point_to_grid_corresponder.h>
 #include <ptmatch/pt_to_grid_map.h>
 
+#include "foundation/stop_countdown.h"
 #include "point_matcher/grid_pair_fit.h"
 
 namespace {
 
 constexpr double kDegreesPerRadian = 57.29577951308232;
 constexpr double kRadiansPerDegree = 0.017453292519943295;
+// Data points (or map cells) between two stop polls of the passes over them: at most a few tens of
+// nanoseconds each, a fraction of a millisecond.
+constexpr std::int64_t kPointsPerPoll = 4096;
 
 // The nested run searches the whole data set, about the middle of the caller's rotation range.
 xcPointMatcherRunParams nestedRunParams(const xcPointMatcherRunParams& params) {
@@ -60,7 +64,9 @@ double meanSquaredResidual(const xcPelBuffer<std::int32_t>& map, const xcXform<2
   const xcXform<2> dataToImage = imageToData.inverse();
   double sum = 0.0;
   std::int32_t cells = 0;
+  xc_StopCountdown stop(kPointsPerPoll);
   for (std::int32_t row = 0; row < map.height(); ++row) {
+    stop.tick(map.width());
     const std::int32_t* cells_row = map.rowAt(row);
     for (std::int32_t col = 0; col < map.width(); ++col) {
       const std::int32_t n = cells_row[col];
@@ -138,9 +144,11 @@ void xcPointMatcher::pointToPointMatching_(const std::vector<xcVector<2>>& point
       const std::int32_t col = gridPositions_[k].x() - corner.x();
       const std::int32_t row = gridPositions_[k].y() - corner.y();
       if (!insidePattern(pattern, col, row)) continue;
-      pairs.add(pattern.offset().x() + col, pattern.offset().y() + row, m, points[static_cast<std::size_t>(m)]);
+      pairs.add(pattern.offset().x() + col, pattern.offset().y() + row, m,
+                points[static_cast<std::size_t>(m)]);
     }
-    results.getResults_().push_back(gridResult_(pairs.fit(), pairs.map(), pairs.distinctPels(), nested.fitError()));
+    results.getResults_().push_back(
+        gridResult_(pairs.fit(), pairs.map(), pairs.distinctPels(), nested.fitError()));
   }
 }
 
@@ -160,8 +168,10 @@ void xcPointMatcher::pointToGridMatching_(const std::vector<xcVector<2>>& points
   xcPtToGridMapResult mapped;
   if (xfPtToGridMap(points, mapParams, mapped) < 3) return;
 
+  xc_StopCountdown stop(kPointsPerPoll);
   std::vector<xcPair<std::int32_t>> indices;
   for (const xcPair<std::int32_t>& g : mapped.map()) {
+    stop.tick();
     if (g.x() != xcPtToGridMapResult::kUnmapped || g.y() != xcPtToGridMapResult::kUnmapped)
       indices.push_back(g);
   }
@@ -176,6 +186,7 @@ void xcPointMatcher::pointToGridMatching_(const std::vector<xcVector<2>>& points
   for (const xc_PointToGridCorresponderResult& shift : shifts.results()) {
     xc_GridPairFit pairs(pattern);
     for (std::size_t k = 0; k < points.size(); ++k) {
+      stop.tick();
       const xcPair<std::int32_t>& g = mapped.map()[k];
       if (g.x() == xcPtToGridMapResult::kUnmapped && g.y() == xcPtToGridMapResult::kUnmapped) continue;
       const std::int32_t px = g.x() - shift.position().x();
@@ -185,7 +196,8 @@ void xcPointMatcher::pointToGridMatching_(const std::vector<xcVector<2>>& points
       pairs.add(px, py, static_cast<std::int32_t>(k), points[k]);
     }
     const xcXform<2> imageToData = pairs.fit();
-    results.getResults_().push_back(gridResult_(imageToData * imageFromClient, pairs.map(), pairs.distinctPels(),
+    results.getResults_().push_back(gridResult_(imageToData * imageFromClient, pairs.map(),
+                                                pairs.distinctPels(),
                                                 meanSquaredResidual(pairs.map(), imageToData, points)));
   }
   orderResults(results.getResults_());

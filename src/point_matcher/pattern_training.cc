@@ -2,6 +2,7 @@
 // corresponder and, when the pattern is too sparse for grid indexing, of a nested point matcher.
 #include <ptmatch/point_matcher.h>
 
+#include <foundation/attention.h>
 #include <ptmatch/point_to_grid_corresponder.h>
 
 namespace {
@@ -9,6 +10,10 @@ namespace {
 // Below this many set pels, indexing the data on a grid has too little to stand on; the pels are then
 // matched as points.
 constexpr std::int32_t kMinDensePels = 10;
+
+// The passes over the pattern poll the stop once per row: microseconds apart for patterns up to a few
+// thousand pels wide.
+void pollRow() { xfThrowExceptionOnFailure(xsys_attention_check()); }
 
 // Pel access relative to the buffer's first pel, 0 outside.
 struct PatternView {
@@ -24,6 +29,7 @@ std::int32_t countSetPels(const PatternView& view, bool& staggered) {
   std::int32_t count = 0;
   staggered = true;
   for (std::int32_t row = 0; row < view.image.height(); ++row) {
+    pollRow();
     for (std::int32_t col = 0; col < view.image.width(); ++col) {
       if (!view.set(col, row)) continue;
       ++count;
@@ -40,6 +46,7 @@ std::int32_t countSetPels(const PatternView& view, bool& staggered) {
 bool isSparse(const PatternView& view, std::int32_t pelCount, bool staggered) {
   if (pelCount < kMinDensePels) return true;
   for (std::int32_t row = 0; row < view.image.height(); ++row) {
+    pollRow();
     for (std::int32_t col = 0; col < view.image.width(); ++col) {
       if (!view.set(col, row)) continue;
       const int neighbours = staggered ? view.set(col - 1, row - 1) + view.set(col - 1, row + 1) +
@@ -72,6 +79,7 @@ void xcPointMatcher::train(const xcPelBuffer_const<unsigned char>& pattern) {
   positions.reserve(static_cast<std::size_t>(patternPelCount_));
   modelPoints.reserve(static_cast<std::size_t>(patternPelCount_));
   for (std::int32_t row = 0; row < pattern.height(); ++row) {
+    pollRow();
     for (std::int32_t col = 0; col < pattern.width(); ++col) {
       if (!view.set(col, row)) continue;
       positions.emplace_back(col, row);

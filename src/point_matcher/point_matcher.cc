@@ -95,12 +95,13 @@ void xcPointMatcher::train(const std::vector<xcVector<2>>& modelPoints, xcPointM
   trainModel_(modelPoints, {}, mode);
 }
 
-void xcPointMatcher::train(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
-                           xcPointMatcherDefs::Mode mode) {
+void xcPointMatcher::train(const std::vector<xcVector<2>>& modelPoints,
+                           const std::vector<std::int32_t>& weights, xcPointMatcherDefs::Mode mode) {
   untrain();
   checkPointCount(modelPoints);
   if (weights.size() != modelPoints.size()) {
-    throw xcPointMatcherDefs::BadParams(L"The number of model points must be equal to the number of weights\n");
+    throw xcPointMatcherDefs::BadParams(
+        L"The number of model points must be equal to the number of weights\n");
   }
   checkMode(mode);
   checkWeights(weights);
@@ -110,8 +111,10 @@ void xcPointMatcher::train(const std::vector<xcVector<2>>& modelPoints, const st
 
 void xcPointMatcher::trainModel_(const std::vector<xcVector<2>>& modelPoints,
                                  const std::vector<std::int32_t>& weights, xcPointMatcherDefs::Mode mode) {
-  if (!model_ptr_) model_ptr_ = std::make_unique<xc_PointMatcherModel>();
-  model_ptr_->train(modelPoints, weights);
+  // Trained aside: a refusal or a stop during the statistics leaves the tool untrained.
+  auto model = std::make_unique<xc_PointMatcherModel>();
+  model->train(modelPoints, weights);
+  model_ptr_ = std::move(model);
   mode_ = mode;
 }
 
@@ -124,7 +127,8 @@ void xcPointMatcher::untrain() {
 }
 
 bool xcPointMatcher::isTrained() const {
-  return (model_ptr_ && model_ptr_->trained) || gridCorresponder_ || mode_ == xcPointMatcherDefs::eExhaustiveMode;
+  return (model_ptr_ && model_ptr_->trained) || gridCorresponder_ ||
+         mode_ == xcPointMatcherDefs::eExhaustiveMode;
 }
 
 xcPointMatcherDefs::Mode xcPointMatcher::trainMode() const {

@@ -78,7 +78,7 @@ void checkModel(xc_PointMatcherModel& m, bool exhaustive) {
     refuse("point model total weight " + std::to_string(m.totalWeight) + " differs from its weights' " +
            std::to_string(expectedTotal));
   }
-  m.computeExtent();
+  if (!m.computeExtent()) refuse("point model whose extent no double can hold");
   checkGridSize(m);
 }
 

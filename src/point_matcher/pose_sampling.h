@@ -31,8 +31,9 @@ inline constexpr double kSmallestScale = 0.1;
 
 // Scale factors visited for the scale range (fractions; the factor is 1 plus the value), sampled with the
 // step 1.5 * gridSize / radius: an odd number of samples centred on the middle of the range, first and
-// last raised to 0.1, generated as a running sum. Requires gridSize > 0 and radius > 0 (finite). Throws
-// xcPointMatcherDefs::BadParams when the range would take more than kMaxSamplesPerAxis samples.
+// last raised to 0.1, generated as a running sum. Throws xcPointMatcherDefs::BadParams, before
+// allocating, when the step is not a positive finite number (a grid size or radius that is not) or the
+// range would take more than kMaxSamplesPerAxis samples.
 std::vector<double> xf_SampleScales(const xcRange& scaleUncertainty, double gridSize, double radius);
 
 // The rotation step at one scale, in degrees: the angle that moves the model point at `radius` from the
@@ -42,6 +43,6 @@ double xf_AngleStep(double gridSize, double scale, double radius);
 // Angles visited for the rotation range, in degrees, with the given step: from centre - k step to
 // centre + k step, k = trunc(half / step) + 1, as a running sum, so the samples overshoot each end of the
 // range by up to one step (a full range yields a little more than 360 degrees of samples). A range
-// narrower than one step yields its middle alone. Throws BadParams for a step that would need more than
-// kMaxSamplesPerAxis samples (also a step of 0 or NaN).
+// narrower than one step yields its middle alone. Throws BadParams, before allocating, for a step that is
+// not a positive finite number or would need more than kMaxSamplesPerAxis samples.
 std::vector<double> xf_SampleAngles(const xcAngleRange& rotationUncertainty, double angleStep);

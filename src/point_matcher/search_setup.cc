@@ -1,7 +1,9 @@
 // Set-up shared by the point matcher's searches.
 #include "point_matcher/search_setup.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include <foundation/exception.h>
@@ -28,4 +30,27 @@ void xf_CheckFiniteData(const std::vector<xcVector<2>>& data) {
           xfWiden("data point " + std::to_string(j) + " has a non-finite coordinate\n"));
     }
   }
+}
+
+void xf_CheckSearchSize(const char* what, double size) {
+  if (size == 0.0 || (size >= kMinSearchSize && size <= kMaxSearchSize)) return;
+  char text[260];
+  std::snprintf(
+      text, sizeof text,
+      "%s is %.3g, outside the %.3g to %.3g that the search's least-squares fits can square without "
+      "overflow or underflow: scale the coordinates\n",
+      what, size, kMinSearchSize, kMaxSearchSize);
+  throw xcPointMatcherDefs::BadParams(xfWiden(text));
+}
+
+double xf_Extent(const std::vector<xcVector<2>>& points) {
+  if (points.size() < 2) return 0.0;
+  double minX = points.front().x(), maxX = minX, minY = points.front().y(), maxY = minY;
+  for (const xcVector<2>& p : points) {
+    minX = std::min(minX, p.x());
+    maxX = std::max(maxX, p.x());
+    minY = std::min(minY, p.y());
+    maxY = std::max(maxY, p.y());
+  }
+  return std::max(maxX - minX, maxY - minY);
 }

@@ -87,6 +87,7 @@ void xf_CheckVotingModel(const xc_PointMatcherModel& model) {
   if (!(model.radius > 0.0) || !std::isfinite(model.radius)) {
     throwBadParams("the model's points all coincide: the voting search needs a model with extent\n");
   }
+  xf_CheckSearchSize("the model's radius", model.radius);
   std::vector<std::int16_t> voteWeights;
   xf_VoteWeights(model, 0.0, voteWeights);  // refuses weights that 16-bit votes cannot hold
 }
@@ -333,7 +334,14 @@ void xf_VotingSearch(const Points& data, const xc_PointMatcherModel& model,
                      const xcPointMatcherRunParams& params, xc_PoseScoreStore& poses) {
   xf_CheckVotingModel(model);
   const xcPointMatcherRunParams effective = xf_EffectiveVotingParams(params, model);
-  if (!std::isfinite(effective.gridSize())) throwBadParams("gridSize must be finite\n");
+  // The automatic grid size is the tool's stored one, which a loaded record may set to anything; a
+  // negative one would size the images negatively and step the sampling backwards.
+  if (!(effective.gridSize() > 0.0 && std::isfinite(effective.gridSize()))) {
+    char text[120];
+    std::snprintf(text, sizeof text, "gridSize must be finite and > 0, but it is %.3g%s\n",
+                  effective.gridSize(), params.autoGridSize() ? " (the tool's default grid size)" : "");
+    throwBadParams(text);
+  }
   if (effective.maxNumResults() < 1) throwBadParams("maxNumResults must be >= 1\n");
   // Labels are data index + 1 in 32 bits.
   if (data.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {

@@ -11,8 +11,11 @@
 // - at most kVotingMaxModelPoints model points: an unweighted vote counts model points in 16 bits;
 // - weights whose scaled vote weights (xf_VoteWeights) sum past 32767 in either sign;
 // - data and model coordinates, and the data mapped into the search frame, must be finite;
+// - the effective grid size must be positive and finite (an automatic one is the model's stored
+//   defaultGridSize, which a loaded record may set to anything);
 // - the model's points must not all coincide (its radius must be > 0): rotation and scale about a single
-//   point mean nothing and the sampling steps would divide by 0;
+//   point mean nothing and the sampling steps would divide by 0; nor may its radius lie outside
+//   kMinSearchSize to kMaxSearchSize (search_setup.h), where the fits overflow or underflow;
 // - the data image padded by the search window's margins, (W + 18) x (H + 18) pels, must not exceed
 //   kVotingMaxSearchPels. With the data image, two 32-bit label images and the 16-bit accumulator that is
 //   about 11 bytes per pel, so at most about 180 MB; a larger image means a grid size far too small for the

@@ -13,6 +13,8 @@
 
 #include <foundation/attention.h>
 
+#include "grid/grid_corresponder_probe.h"
+
 namespace {
 
 using Defs = xc_PointToGridCorresponderDefs;
@@ -151,12 +153,28 @@ TEST(GridCorresponderRun, RefusesHugeDataAndShiftsBeyondThirtyTwoBits) {
 }
 
 TEST(GridCorresponderRun, StopsWhenTheCallersThreadIsAskedToStop) {
-  const auto c = trained(kPattern, TrainParams());
+  auto c = trained(kPattern, TrainParams());
   xcStopSource stop;
   stop.requestStop();
   xcAttentionScope scope(stop);
   ResultSet results;
   EXPECT_THROW(c.run(shifted(kPattern, 3, 3), RunParams(), results), xcStopRequested);
+
+  // Training stops too, from positions and from an image, and keeps the pattern it had (the shifted
+  // positions would move its origin).
+  xcPelBuffer<unsigned char> image(8, 8, 32);
+  for (const auto& p : kPattern) image.put(p.x(), p.y(), 1);
+  EXPECT_THROW(c.train(shifted(kPattern, 1, 1), TrainParams(), xcXform<2>()), xcStopRequested);
+  EXPECT_THROW(c.train(image, TrainParams()), xcStopRequested);
+  EXPECT_EQ(c.pattern().offset(), Pos(0, 0));
+
+  // Within a row of shifts the probe polls by itself: one row of a wide pattern over wide data is
+  // billions of comparisons.
+  xc_gridcorr::RowProbe probe(c.model(), 0, 16);
+  std::vector<unsigned char> pels(64 * 64, 0);
+  std::vector<const unsigned char*> rows;
+  for (int r = 0; r < 64; ++r) rows.push_back(pels.data() + 64 * r);
+  EXPECT_THROW(probe.scoreRow(rows.data(), 0), xcStopRequested);
 }
 
 // Direct scoring of every shift as the corresponder defines it, one shift at a time.

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include <foundation/attention.h>
 #include <foundation/math_util.h>
 
 #include "grid/pt_to_grid_buckets.h"
@@ -257,6 +258,33 @@ TEST(PtToGridMapper, GridIndicesRoundHalvesUpAndRefuseWhatCannotBeNumbered) {
   EXPECT_TRUE(roundGridIndex(xcVector<2>(kMaxGridIndex, -kMaxGridIndex), g));
   EXPECT_FALSE(roundGridIndex(xcVector<2>(kMaxGridIndex + 1.0, 0.0), g));
   EXPECT_FALSE(roundGridIndex(xcVector<2>(0.0, std::nan("")), g));
+}
+
+// ---- Stops ------------------------------------------------------------------------------------------------
+
+// Every stage of the mapper polls the stop, whether its buckets are dense or hashed. Each stage is started
+// under an expired time limit after the stages before it ran unhindered; the grid is large enough that
+// every stage does more than one poll interval of work, so a stage that never polls would run to its end.
+TEST(PtToGridMapperStops, EveryStageEndsOnAnExpiredTimeLimit) {
+  const Points points = squareGrid(300, 300);
+  for (const std::uint64_t denseLimit : {std::uint64_t{1} << 40, std::uint64_t{0}}) {
+    SCOPED_TRACE(denseLimit == 0 ? "hashed buckets" : "dense buckets");
+    auto expired = [](auto stage) {
+      xcAttentionScope scope(0.0);
+      EXPECT_THROW(stage(), xcStopRequested);
+    };
+    std::vector<xc_PointRecord> records;
+    expired([&] { xc_PtToGridBuckets(points, 10.0, denseLimit, records); });
+    const xc_PtToGridBuckets buckets(points, 10.0, denseLimit, records);
+    expired([&] { buckets.rowMajorCells(); });
+    expired([&] { buckets.ringOrder(150, 150); });
+
+    expired([&] { xc_PtToGridMapper(params({10, 0}, {0, 10}), denseLimit).findSeed(points); });
+    xc_PtToGridMapper m(params({10, 0}, {0, 10}), denseLimit);
+    ASSERT_TRUE(m.findSeed(points));
+    std::vector<xcPair<std::int32_t>> map(points.size());
+    expired([&] { m.grow(map); });
+  }
 }
 
 }  // namespace

@@ -3,16 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <limits>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include <foundation/archive.h>
+#include <foundation/attention.h>
 #include <foundation/exception.h>
 #include <foundation/math_util.h>
 #include <ptmatch/pt_to_grid_map.h>
@@ -454,6 +457,47 @@ TEST(PtToGridMap, ALongRowDoesNotExhaustTheStack) {
   for (int i = 0; i < 200000; ++i) points.emplace_back(10.0 * i, 0.0);
   xcPtToGridMapResult r;
   EXPECT_EQ(xfPtToGridMap(points, xcPtToGridMapRunParams(kX), r), 200000);
+}
+
+// A stop ends the map with xcStopRequested and leaves the caller's result as it was, with dense and with
+// hashed buckets: requested before the call, by an expired time limit, and from another thread while the
+// map runs (a 300 x 300 grid takes far longer than the few milliseconds before that request).
+TEST(PtToGridMap, AStopEndsTheMapAndLeavesTheResultAsItWas) {
+  const Points points = makeScene([] {
+                          GridSpec s;
+                          s.columns = s.rows = 300;
+                          s.rotationDeg = 3.0;
+                          s.noisy = true;
+                          return s;
+                        }())
+                            .points;
+  enum How { eRequested, eExpired, eFromAnotherThread };
+  for (const std::uint64_t denseLimit : {std::uint64_t{1} << 40, std::uint64_t{0}}) {
+    for (const How how : {eRequested, eExpired, eFromAnotherThread}) {
+      SCOPED_TRACE(::testing::Message() << "dense limit " << denseLimit << ", case " << how);
+      xcStopSource stop;
+      if (how == eRequested) stop.requestStop();
+      std::thread stopper([&] {
+        if (how != eFromAnotherThread) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        stop.requestStop();
+      });
+      xcPtToGridMapResult r = preloadedResult();
+      try {
+        xcAttentionScope scope(stop, how == eExpired ? 0.0 : kInf);
+        xf_PtToGridMap(points, squareParams(), r, denseLimit);
+        ADD_FAILURE() << "the map did not stop";
+      } catch (const xcStopRequested& e) {
+        EXPECT_EQ(e.status(),
+                  how == eExpired ? xcAttentionDefs::eTimeExpired : xcAttentionDefs::eStopRequested);
+      }
+      stopper.join();
+      expectUntouchedButTimed(r);
+    }
+  }
+  // Unstopped, the same call maps the grid.
+  xcPtToGridMapResult r;
+  EXPECT_GT(xfPtToGridMap(points, squareParams(), r), 89000);
 }
 
 }  // namespace

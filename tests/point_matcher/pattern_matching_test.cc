@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <limits>
 #include <random>
+#include <thread>
+
+#include <foundation/attention.h>
 
 #include "point_matcher/voting_test_scenes.h"
 #include "test_util.h"
@@ -51,13 +56,15 @@ Scene makeScene(const xcPelBuffer<unsigned char>& pattern, const xcXform<2>& pos
     }
   }
   // Clutter at least two pel steps from every placed pel, inside the pattern's neighbourhood.
-  const double step = (pose * (clientFromImage * xcVector<2>(1, 0)) - pose * (clientFromImage * xcVector<2>(0, 0))).len();
+  const double step =
+      (pose * (clientFromImage * xcVector<2>(1, 0)) - pose * (clientFromImage * xcVector<2>(0, 0))).len();
   double minX = placed[0].x(), maxX = minX, minY = placed[0].y(), maxY = minY;
   for (const auto& p : placed) {
     minX = std::min(minX, p.x()), maxX = std::max(maxX, p.x());
     minY = std::min(minY, p.y()), maxY = std::max(maxY, p.y());
   }
-  std::uniform_real_distribution<double> cx(minX - 5 * step, maxX + 5 * step), cy(minY - 5 * step, maxY + 5 * step);
+  std::uniform_real_distribution<double> cx(minX - 5 * step, maxX + 5 * step),
+      cy(minY - 5 * step, maxY + 5 * step);
   for (int added = 0; added < clutter;) {
     const xcVector<2> c(cx(rng), cy(rng));
     bool far = true;
@@ -200,6 +207,45 @@ TEST(PatternMatching, PatternToolsRunTheSameAfterAnArchiveRoundTrip) {
       EXPECT_EQ(rightPels(after.results()[i], loaded.pattern(), scene),
                 rightPels(before.results()[i], tool.pattern(), scene));
     }
+  }
+}
+
+// A dense pattern's run maps every data point onto the grid before it corresponds anything, and on a large
+// data set that alone takes a while; a stop must end it there (or later) with no results: requested
+// before the run, by an expired time limit, and from another thread a few milliseconds into a run on
+// 250 x 250 grid points.
+TEST(PatternMatching, AStopEndsADenseRunWithNoResults) {
+  xcPointMatcher tool;
+  tool.train(ballGrid(7));
+  ASSERT_EQ(tool.trainMode(), Defs::ePointToGrid);
+  const xcXform<2> pose = similarity(3.0, 1.0, 11.0, -4.0);
+  Points data;
+  for (int j = 0; j < 250; ++j) {
+    for (int i = 0; i < 250; ++i) data.push_back(pose * xcVector<2>(5.0 * i, 5.0 * j));
+  }
+  xcPointMatcherRunParams params;
+  params.scaleUncertainty(xcRange(-0.1, 0.1));
+  enum How { eRequested, eExpired, eFromAnotherThread };
+  for (const How how : {eRequested, eExpired, eFromAnotherThread}) {
+    SCOPED_TRACE(::testing::Message() << "case " << how);
+    xcPointMatcherResultSet results;
+    tool.run(data, params, results);
+    ASSERT_FALSE(results.results().empty()) << "unstopped, the run finds the pattern";
+    xcStopSource stop;
+    if (how == eRequested) stop.requestStop();
+    std::thread stopper([&] {
+      if (how != eFromAnotherThread) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(3));
+      stop.requestStop();
+    });
+    try {
+      xcAttentionScope scope(stop, how == eExpired ? 0.0 : std::numeric_limits<double>::infinity());
+      tool.run(data, params, results);
+      ADD_FAILURE() << "the run did not stop";
+    } catch (const xcStopRequested&) {
+    }
+    stopper.join();
+    EXPECT_TRUE(results.results().empty());
   }
 }
 

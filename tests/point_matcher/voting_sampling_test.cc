@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include <ptmatch/point_matcher_defs.h>
 #include <ptmatch/point_matcher_model.h>
@@ -78,6 +79,25 @@ TEST(PoseSampling, SamplingThatWouldNeverEndIsRefused) {
   EXPECT_THROW(xf_SampleAngles(xcAngleRange::FullRange(), xf_AngleStep(1e-9, 1.0, 1.0)), Defs::BadParams);
   EXPECT_THROW(xf_SampleScales(xcRange(0.0, std::numeric_limits<double>::infinity()), 1.0, 1.0),
                Defs::BadParams);
+  // Steps that are not positive and finite: a negative, zero, NaN or infinite grid size or radius (a
+  // loaded tool may carry any stored grid size). A negative step would never reach the end of the range.
+  constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  for (const auto& [grid, radius] :
+       {std::pair{-1.0, 10.0}, std::pair{-1e-300, 10.0}, std::pair{0.0, 10.0}, std::pair{kNaN, 10.0},
+        std::pair{kInf, 10.0}, std::pair{1.0, 0.0}, std::pair{1.0, kInf}, std::pair{1e-300, 1e300}}) {
+    EXPECT_THROW(xf_SampleScales(xcRange(-0.1, 0.1), grid, radius), Defs::BadParams)
+        << grid << ", " << radius;
+    EXPECT_THROW(xf_SampleScales(xcRange(0.0, 0.0), grid, radius), Defs::BadParams) << grid << ", " << radius;
+  }
+  for (const double step : {-5.0, 0.0, kNaN, kInf}) {
+    EXPECT_THROW(xf_SampleAngles(degreesRange(10.0, 12.0), step), Defs::BadParams) << step;
+    EXPECT_THROW(xf_SampleAngles(xcAngleRange::FullRange(), step), Defs::BadParams) << step;
+  }
+  // A scale range far below the smallest scale samples its middle alone, however far below it lies.
+  EXPECT_EQ(xf_SampleScales(xcRange(-0.99, -0.98), 1.0, 1e6).size(), 1u);
+  EXPECT_EQ(xf_SampleScales(xcRange(-1e300, -0.98), 1.0, 1e6).size(), 1u);
+
   // A step below the rounding of the angle itself: one sample instead of an endless loop.
   const double half = 1e-14;
   const Doubles angles = xf_SampleAngles(degreesRange(100.0 - half, 100.0 + half), 1e-15);

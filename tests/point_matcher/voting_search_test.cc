@@ -226,4 +226,17 @@ TEST(VotingSearch, PosesMapTheModelIntoTheCallersFrameWhateverTheStartPose) {
   EXPECT_EQ(best->modelToDataMap, (std::vector<std::int32_t>{0, 1, 2, 3, 4}));
 }
 
+TEST(VotingSearch, AStoredGridSizeThatIsNotPositiveIsRefusedNotSampledForever) {
+  // A loaded tool carries whatever grid size its record held; with the automatic grid size the search
+  // takes it, and a negative one once made the scale sampling run until memory ran out.
+  for (const double stored : {-1.0, -1e-9, 0.0, std::numeric_limits<double>::quiet_NaN()}) {
+    xc_PointMatcherModel model = modelOf(kModel);
+    model.defaultGridSize = stored;
+    xcPointMatcherRunParams params;
+    params.scaleUncertainty(xcRange(-0.2, 0.2));
+    xc_PoseScoreStore poses(model.totalWeight, 8);
+    EXPECT_THROW(xf_VotingSearch(kModel, model, params, poses), xcPointMatcherDefs::BadParams) << stored;
+  }
+}
+
 }  // namespace
