@@ -21,6 +21,7 @@
 #include <ptmatch/pt_to_grid_map.h>
 
 #include "grid/pt_to_grid_mapper.h"
+#include "stop_ways.h"
 #include "test_util.h"
 
 namespace {
@@ -471,27 +472,11 @@ TEST(PtToGridMap, AStopEndsTheMapAndLeavesTheResultAsItWas) {
                           return s;
                         }())
                             .points;
-  enum How { eRequested, eExpired, eFromAnotherThread };
   for (const std::uint64_t denseLimit : {std::uint64_t{1} << 40, std::uint64_t{0}}) {
-    for (const How how : {eRequested, eExpired, eFromAnotherThread}) {
-      SCOPED_TRACE(::testing::Message() << "dense limit " << denseLimit << ", case " << how);
-      xcStopSource stop;
-      if (how == eRequested) stop.requestStop();
-      std::thread stopper([&] {
-        if (how != eFromAnotherThread) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
-        stop.requestStop();
-      });
+    for (const ptmatch_test::StopWay way : ptmatch_test::kStopWays) {
+      SCOPED_TRACE(::testing::Message() << "dense limit " << denseLimit << ", " << ptmatch_test::nameOf(way));
       xcPtToGridMapResult r = preloadedResult();
-      try {
-        xcAttentionScope scope(stop, how == eExpired ? 0.0 : kInf);
-        xf_PtToGridMap(points, squareParams(), r, denseLimit);
-        ADD_FAILURE() << "the map did not stop";
-      } catch (const xcStopRequested& e) {
-        EXPECT_EQ(e.status(),
-                  how == eExpired ? xcAttentionDefs::eTimeExpired : xcAttentionDefs::eStopRequested);
-      }
-      stopper.join();
+      ptmatch_test::expectStopped(way, [&] { xf_PtToGridMap(points, squareParams(), r, denseLimit); });
       expectUntouchedButTimed(r);
     }
   }

@@ -13,6 +13,7 @@
 #include <foundation/attention.h>
 
 #include "point_matcher/voting_test_scenes.h"
+#include "stop_ways.h"
 #include "test_util.h"
 
 namespace {
@@ -225,26 +226,12 @@ TEST(PatternMatching, AStopEndsADenseRunWithNoResults) {
   }
   xcPointMatcherRunParams params;
   params.scaleUncertainty(xcRange(-0.1, 0.1));
-  enum How { eRequested, eExpired, eFromAnotherThread };
-  for (const How how : {eRequested, eExpired, eFromAnotherThread}) {
-    SCOPED_TRACE(::testing::Message() << "case " << how);
+  for (const ptmatch_test::StopWay way : ptmatch_test::kStopWays) {
+    SCOPED_TRACE(ptmatch_test::nameOf(way));
     xcPointMatcherResultSet results;
     tool.run(data, params, results);
     ASSERT_FALSE(results.results().empty()) << "unstopped, the run finds the pattern";
-    xcStopSource stop;
-    if (how == eRequested) stop.requestStop();
-    std::thread stopper([&] {
-      if (how != eFromAnotherThread) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(3));
-      stop.requestStop();
-    });
-    try {
-      xcAttentionScope scope(stop, how == eExpired ? 0.0 : std::numeric_limits<double>::infinity());
-      tool.run(data, params, results);
-      ADD_FAILURE() << "the run did not stop";
-    } catch (const xcStopRequested&) {
-    }
-    stopper.join();
+    ptmatch_test::expectStopped(way, [&] { tool.run(data, params, results); });
     EXPECT_TRUE(results.results().empty());
   }
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "stop_ways.h"
 #include "test_util.h"
 
 #include <chrono>
@@ -290,20 +291,13 @@ TEST(PointMatcherTraining, AStopEndsEveryKindOfTrainingAndLeavesTheToolUntrained
       {"sparse pattern", [&](xcPointMatcher& t) { t.train(sparse); }},
   };
   for (const auto& [name, train] : trainings) {
-    for (const bool expire : {false, true}) {
-      SCOPED_TRACE(::testing::Message() << name << (expire ? ", expired time limit" : ", stop requested"));
+    for (const ptmatch_test::StopWay way :
+         {ptmatch_test::StopWay::eRequested, ptmatch_test::StopWay::eExpired}) {
+      SCOPED_TRACE(::testing::Message() << name << ", " << ptmatch_test::nameOf(way));
       xcPointMatcher tool;
       train(tool);
       ASSERT_TRUE(tool.isTrained());
-      xcStopSource stop;
-      if (!expire) stop.requestStop();
-      try {
-        xcAttentionScope scope(stop, expire ? 0.0 : std::numeric_limits<double>::infinity());
-        train(tool);
-        ADD_FAILURE() << "training did not stop";
-      } catch (const xcStopRequested& e) {
-        EXPECT_EQ(e.status(), expire ? xcAttentionDefs::eTimeExpired : xcAttentionDefs::eStopRequested);
-      }
+      ptmatch_test::expectStopped(way, [&] { train(tool); });
       EXPECT_FALSE(tool.isTrained());
     }
   }
