@@ -290,10 +290,12 @@ TEST(PointMatcherTraining, AStopEndsEveryKindOfTrainingAndLeavesTheToolUntrained
       {"dense pattern", [&](xcPointMatcher& t) { t.train(dense); }},
       {"sparse pattern", [&](xcPointMatcher& t) { t.train(sparse); }},
   };
-  for (const auto& [name, train] : trainings) {
+  for (const auto& training : trainings) {
+    const std::function<void(xcPointMatcher&)>& train =
+        training.second;  // a lambda may not capture a binding
     for (const ptmatch_test::StopWay way :
          {ptmatch_test::StopWay::eRequested, ptmatch_test::StopWay::eExpired}) {
-      SCOPED_TRACE(::testing::Message() << name << ", " << ptmatch_test::nameOf(way));
+      SCOPED_TRACE(::testing::Message() << training.first << ", " << ptmatch_test::nameOf(way));
       xcPointMatcher tool;
       train(tool);
       ASSERT_TRUE(tool.isTrained());
