@@ -1,6 +1,7 @@
 // ptmatch.PointMatcher: training from point arrays or a uint8 pattern, and runs that release the GIL and
 // answer Ctrl-C.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -49,8 +50,24 @@ void train(PointMatcher& self, const py::handle& points, const py::object& weigh
 }
 
 void trainPattern(PointMatcher& self, const py::handle& pattern, const py::object& clientFromImage,
-                  const py::object& offset) {
+                  const py::object& offset, const py::object& pelSize) {
   self.runs.requireIdle();
+  // pel_size is the tool's --pel-size: the data's distance between neighbouring nodes. It is the common
+  // case of client_from_image, which can say more (rotation, shear), so one of the two is given.
+  if (!pelSize.is_none() && !clientFromImage.is_none())
+    throw py::type_error(
+        "give pel_size or client_from_image, not both: pel_size=s is client_from_image="
+        "ptmatch.pose(scale=s)");
+  double pel = 1;
+  if (!pelSize.is_none()) {
+    if (py::isinstance<py::bool_>(pelSize) || !py::hasattr(pelSize, "__float__"))
+      throw py::type_error("pel_size must be a number, not " + py::repr(pelSize).cast<std::string>());
+    pel = pelSize.cast<double>();
+    if (!(std::isfinite(pel) && pel > 0))
+      throw xcPointMatcherDefs::BadParams(
+          xfWiden("pel_size must be a finite number > 0 (data units between neighbouring nodes), not " +
+                  formatNumber(pel)));
+  }
   // Counted on the caller's array before it is copied: training refuses fewer set pels anyway, and a large,
   // nearly empty array should not cost a copy first.
   const ByteArray pels = ByteArray::ensure(pattern);
@@ -67,6 +84,8 @@ void trainPattern(PointMatcher& self, const py::handle& pattern, const py::objec
   buffer.offset(origin.at(0));
   if (!clientFromImage.is_none())
     buffer.clientFromImageXform(xformFromArray(clientFromImage, "client_from_image"));
+  else if (!pelSize.is_none())
+    buffer.clientFromImageXform(xcXform<2>(xcMatrix<2>(pel, 0, 0, pel), xcVector<2>()));
   self.tool.train(buffer);
 }
 
@@ -84,6 +103,13 @@ xcPointMatcherResultSet run(const PointMatcher& self, const py::handle& data,
 
 // The pairs of a pattern result: every set pattern pel that holds a data point, in raster order.
 py::tuple gridCorrespondences(const PointMatcher& self, const xcPointMatcherResult& result) {
+  if (result.runMode() != xcPointMatcherDefs::ePointToGrid)
+    throw xcPointMatcherDefs::NotRun(
+        L"grid_correspondences: this result is from a points-trained tool; its pairs are "
+        L"result.model_indices and result.data_indices");
+  if (!self.tool.isTrained() || self.tool.trainMode() != xcPointMatcherDefs::ePointToGrid)
+    throw xcPointMatcherDefs::NotTrained(
+        L"grid_correspondences: call it on the pattern-trained tool that produced the result");
   const xcPelBuffer_const<std::uint8_t>& pattern = self.tool.pattern();
   std::vector<xcPair<std::int32_t>> positions;
   std::vector<std::int32_t> data;
@@ -106,10 +132,11 @@ void defineTraining(py::class_<PointMatcher>& cls) {
           "(a negative weight counts a point's presence against a pose). mode: \"auto\" (or \"voting\") "
           "for the voting search, \"exhaustive\" for the exhaustive search of a few points, or a Mode.");
   cls.def("train_pattern", &trainPattern, py::arg("pattern"), py::arg("client_from_image") = py::none(),
-          py::arg("offset") = py::make_tuple(0, 0),
+          py::arg("offset") = py::make_tuple(0, 0), py::kw_only(), py::arg("pel_size") = py::none(),
           "Trains from a 2-D uint8 array whose nonzero pels are grid nodes. Pel (row r, column c) lies at "
-          "image coordinates offset + (c, r); client_from_image (2x3) maps those onto the client frame, "
-          "whose unit steps are the grid's steps in the data.");
+          "image coordinates offset + (c, r). pel_size: the distance between neighbouring nodes in data "
+          "units (the tool's --pel-size; default 1). client_from_image (2x3), instead of pel_size, maps "
+          "image coordinates onto the client frame, whose unit steps are the grid's steps in the data.");
   cls.def("untrain", [](PointMatcher& self) {
     self.runs.requireIdle();
     self.tool.untrain();

@@ -1,6 +1,8 @@
 // ptmatch.Result and ptmatch.ResultSet: what a point matcher run found, with poses and correspondences as
 // NumPy arrays.
+#include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <pybind11/stl.h>
@@ -14,8 +16,19 @@
 namespace ptmatch_py {
 namespace {
 
+// A pattern result pairs pattern pels, not model points, with data points; the accessors of model points
+// say where its pairs are instead of failing with the library's mode names.
+void requirePointResult(const xcPointMatcherResult& r, const char* attribute) {
+  if (r.runMode() != xcPointMatcherDefs::ePointToGrid) return;
+  throw xcPointMatcherDefs::NotRun(
+      xfWiden(std::string(attribute) +
+              ": this result is from a pattern-trained tool, whose pairs are pattern pels and data points; "
+              "use tool.grid_correspondences(result) or result.grid_to_data(column, row)"));
+}
+
 // Matched pairs of a point-to-point result: model indices ascending, with their data indices.
 py::tuple correspondences(const xcPointMatcherResult& r) {
+  requirePointResult(r, "correspondences");
   std::vector<std::int32_t> model;
   std::vector<std::int32_t> data;
   const std::vector<std::int32_t>& map = r.modelToDataMap();
@@ -38,8 +51,11 @@ void defineResult(py::module_& m) {
       "rotation", [](const xcPointMatcherResult& r) { return r.modelToDataXform().xRot().toDouble(); },
       "Rotation of the pose's x axis, radians in (-pi, pi].");
   cls.def_property_readonly(
-      "scale", [](const xcPointMatcherResult& r) { return r.modelToDataXform().xScale(); },
-      "Scale factor of the pose's x axis (the uniform scale of a similarity pose).");
+      "scale",
+      [](const xcPointMatcherResult& r) {
+        return std::sqrt(std::fabs(r.modelToDataXform().matrix().determinant()));
+      },
+      "Scale factor of the pose: the square root of its matrix's |determinant|, the tool's `scale`.");
   cls.def_property_readonly(
       "translation",
       [](const xcPointMatcherResult& r) {
@@ -52,7 +68,11 @@ void defineResult(py::module_& m) {
   cls.def_property_readonly("fit_error", &xcPointMatcherResult::fitError,
                             "Root-mean-square distance of the matched pairs under the pose.");
   cls.def_property_readonly(
-      "model_to_data_map", [](const xcPointMatcherResult& r) { return arrayFromInt32s(r.modelToDataMap()); },
+      "model_to_data_map",
+      [](const xcPointMatcherResult& r) {
+        requirePointResult(r, "model_to_data_map");
+        return arrayFromInt32s(r.modelToDataMap());
+      },
       "Per model point the index of its data point, -1 when unmatched. Raises NotRun for a pattern result.");
   cls.def_property_readonly(
       "correspondences", &correspondences,

@@ -68,6 +68,14 @@ std::vector<std::pair<std::int32_t, std::int32_t>> correspondences(const RunReco
   return pairs;
 }
 
+nlohmann::ordered_json jsonDocument(const std::string& command, const nlohmann::ordered_json& runs) {
+  return {{"schema", kJsonSchema}, {"command", command}, {"runs", runs}};
+}
+
+nlohmann::ordered_json failedRunJson(const std::string& file, const std::string& error) {
+  return {{"file", file}, {"ok", false}, {"error", error}};
+}
+
 nlohmann::ordered_json poseJson(const xcXform<2>& pose) {
   const xcMatrix<2>& m = pose.matrix();
   return {{"matrix", {{m.element(0, 0), m.element(0, 1)}, {m.element(1, 0), m.element(1, 1)}}},
@@ -90,6 +98,7 @@ nlohmann::ordered_json runJson(const RunRecord& record) {
                        {"correspondences", pairs}});
   }
   return {{"file", record.source},
+          {"ok", true},
           {"data_points", record.data.size()},
           {"model_points", record.model.size()},
           {"time_s", record.results.time()},

@@ -28,6 +28,13 @@ void describeModel(const xcPointMatcher& tool, RunRecord& record);
 std::vector<std::pair<std::int32_t, std::int32_t>> correspondences(const RunRecord& record,
                                                                    const xcPointMatcherResult& result);
 
+// Version of the --json document's shape, raised whenever a key changes meaning or disappears. Every
+// command prints {"schema": kJsonSchema, "command": ..., "runs": [...]}, one entry per input file, and a
+// failed input's entry is {"file": ..., "ok": false, "error": "..."}; the others carry "ok": true.
+constexpr int kJsonSchema = 1;
+nlohmann::ordered_json jsonDocument(const std::string& command, const nlohmann::ordered_json& runs);
+nlohmann::ordered_json failedRunJson(const std::string& file, const std::string& error);
+
 // The pose as matrix + translation and as rotation (degrees) and scale.
 nlohmann::ordered_json poseJson(const xcXform<2>& pose);
 nlohmann::ordered_json runJson(const RunRecord& record);
