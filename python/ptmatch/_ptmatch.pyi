@@ -145,7 +145,10 @@ class Result:
         """Matched fraction of the model (by weight), in [0, 1]."""
     @property
     def fit_error(self) -> float:
-        """Root-mean-square distance of the matched pairs under the pose."""
+        """Root-mean-square distance of the matched pairs under the pose, in data units, for every kind."""
+    @property
+    def fit_error_pel2(self) -> float:
+        """The library's figure: a dense pattern's mean squared residual in pattern pels, else fit_error."""
     @property
     def model_to_data_map(self) -> IntArray: ...
     @property

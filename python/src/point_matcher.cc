@@ -15,6 +15,7 @@
 #include "bindings.h"
 #include "conversions.h"
 #include "interrupt.h"
+#include "results.h"
 #include "run_guard.h"
 #include "run_params.h"
 
@@ -89,20 +90,53 @@ void trainPattern(PointMatcher& self, const py::handle& pattern, const py::objec
   self.tool.train(buffer);
 }
 
-xcPointMatcherResultSet run(const PointMatcher& self, const py::handle& data,
-                            const std::optional<xcPointMatcherRunParams>& params,
-                            std::optional<double> timeLimit, const py::kwargs& keywords) {
+// The data-unit fit error of a pattern result: the root-mean-square distance between each matched data
+// point and its pel placed by the pose. The pose maps client coordinates for a dense pattern and pattern
+// pels for a sparse one, and the result does not say which; the frame whose placement lies closer to the
+// paired points is the one it was fitted in (the two coincide when a pel is one client unit).
+double patternFitError(const xcPointMatcher& tool, const xcPointMatcherResult& result,
+                       const std::vector<xcVector<2>>& data) {
+  const xcPelBuffer_const<std::uint8_t>& pattern = tool.pattern();
+  const xcXform<2>& pose = result.modelToDataXform();
+  const xcXform<2> client = pose * pattern.clientFromImageXform();
+  double clientSum = 0, pelSum = 0;
+  std::size_t n = 0;
+  for (std::int32_t row = 0; row < pattern.height(); ++row) {
+    for (std::int32_t col = 0; col < pattern.width(); ++col) {
+      if (pattern.rowAt(row)[col] == 0) continue;
+      const xcPair<std::int32_t> pel(pattern.offset().x() + col, pattern.offset().y() + row);
+      const std::int32_t index = result.gridToDataMap(pel);
+      if (index < 0 || static_cast<std::size_t>(index) >= data.size()) continue;
+      const xcVector<2>& d = data[static_cast<std::size_t>(index)];
+      const xcVector<2> a = client * xcVector<2>(pel) - d, b = pose * xcVector<2>(pel) - d;
+      clientSum += a.x() * a.x() + a.y() * a.y();
+      pelSum += b.x() * b.x() + b.y() * b.y();
+      ++n;
+    }
+  }
+  return n ? std::sqrt(std::min(clientSum, pelSum) / static_cast<double>(n)) : 0.0;
+}
+
+ResultSet run(const PointMatcher& self, const py::handle& data,
+              const std::optional<xcPointMatcherRunParams>& params, std::optional<double> timeLimit,
+              const py::kwargs& keywords) {
   const std::vector<xcVector<2>> points = pointsFromArray(data, "data");
   xcPointMatcherRunParams p = params ? *params : xcPointMatcherRunParams();
   applyRunKeywords(p, keywords);
   xcPointMatcherResultSet results;
   const RunCounter::Guard guard(self.runs);
   runInterruptible([&] { self.tool.run(points, p, results); }, timeLimit);
-  return results;
+  ResultSet wrapped = resultSetOf(results);
+  for (Result& x : wrapped.results) {
+    if (x.r.runMode() == xcPointMatcherDefs::ePointToGrid)
+      x.dataFitError = patternFitError(self.tool, x.r, points);
+  }
+  return wrapped;
 }
 
 // The pairs of a pattern result: every set pattern pel that holds a data point, in raster order.
-py::tuple gridCorrespondences(const PointMatcher& self, const xcPointMatcherResult& result) {
+py::tuple gridCorrespondences(const PointMatcher& self, const Result& wrapped) {
+  const xcPointMatcherResult& result = wrapped.r;
   if (result.runMode() != xcPointMatcherDefs::ePointToGrid)
     throw xcPointMatcherDefs::NotRun(
         L"grid_correspondences: this result is from a points-trained tool; its pairs are "

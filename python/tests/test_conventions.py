@@ -141,3 +141,31 @@ def test_unit_forms_read_back_in_their_units_and_share_the_field():
     assert ptmatch.RunParams(rotation_deg=180).rotation_deg == "full"
     with pytest.raises(TypeError, match="give scale or scale_range, not both"):
         ptmatch.RunParams(scale=(0.9, 1.1), scale_range=(-0.1, 0.1))
+
+
+# A pattern result's figures mean what the tool's do: scale as sqrt|det|, fit error in data units (the
+# library's pel figure under its own name), and the pel-to-data pairs through the tool.
+@pytest.mark.skipif(not EXE, reason="PTMATCH_EXE (the ptmatch tool) is not set")
+def test_pattern_results_report_the_tools_scale_and_data_unit_fit_error(tmp_path):
+    pattern = np.zeros((7, 7), dtype=np.uint8)
+    pattern[1:6, 1:6] = 255
+    pattern[1, 1] = 0
+    nodes = np.argwhere(pattern)[:, ::-1] * 0.8
+    rng = np.random.default_rng(3)
+    truth = ptmatch.pose(rotation=ptmatch.radians(3), scale=1.01, translation=(12, 8))
+    data = ptmatch.apply_pose(truth, nodes) + rng.normal(0, 0.02, nodes.shape)
+    (tmp_path / "p.pgm").write_bytes(b"P5 7 7 255\n" + pattern.tobytes())
+    np.savetxt(tmp_path / "d.csv", data, delimiter=",", header="x,y", comments="")
+    done = subprocess.run([EXE, "match", "-p", str(tmp_path / "p.pgm"), "--pel-size", "0.8", "--scale", "0.95,1.05",
+                           str(tmp_path / "d.csv"), "--json"], capture_output=True, text=True, timeout=60)
+    shown = json.loads(done.stdout)["runs"][0]["results"][0]
+
+    tool = ptmatch.PointMatcher()
+    tool.train_pattern(pattern, pel_size=0.8)
+    best = tool.run(data, scale=(0.95, 1.05))[0]
+    assert best.scale == pytest.approx(shown["pose"]["scale"], rel=1e-12)
+    assert best.fit_error == pytest.approx(shown["fit_error"], rel=1e-9)
+    assert best.fit_error_pel2 == pytest.approx(shown["fit_error_pel2"], rel=1e-12)
+    assert 0.005 < best.fit_error < 0.05  # the noise's size in data units, not in squared pels
+    pels, indices = tool.grid_correspondences(best)
+    assert len(indices) == len(nodes)
