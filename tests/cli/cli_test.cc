@@ -374,7 +374,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"match -m model.csv scene.csv --max-results 0",
                 "--max-results: at least 1 result must be asked for"},
         BadCase{"match -m model.csv scene.csv --min-coverage 2",
-                "--min-coverage: the least coverage must be a fraction from 0 to 1"}));
+                "--min-coverage: the least coverage must be a fraction from 0 to 1"},
+        BadCase{"match -m model.csv scene.csv --x-range 5,-5", "--x-range: x range must not be empty"},
+        BadCase{"match -m model.csv scene.csv --start-pose 0,0,0,0,1,1",
+                "scene.csv: run failed: the start pose must be invertible"}));
 
 // Every command prints one shape of JSON with its schema version, and a script finds a failed input in it
 // with its error rather than only on stderr.

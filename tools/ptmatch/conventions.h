@@ -120,6 +120,26 @@ inline std::string userMessage(std::string text) {
   for (const auto& [library, user] : kPhrases) {
     if (text.rfind(library, 0) == 0) return user + text.substr(std::string(library).size());
   }
+  // The library's parameter names, longest first where one contains another, in words that fit both the
+  // tool's options and Python's keywords.
+  static const std::pair<const char*, const char*> kNames[] = {
+      {"xTranslationUncertainty range", "x range"},
+      {"yTranslationUncertainty range", "y range"},
+      {"angleUncertainty range", "rotation range"},
+      {"start of scaleUncertainty scale", "the scale range's start (as a change from 1)"},
+      {"scaleUncertainty range", "scale range"},
+      {"maxNumResults", "the number of results asked for"},
+      {"minCoverage", "the least coverage"},
+      {"startPose", "the start pose"},
+      {"gridSize", "grid size"},
+      {"captureRange", "capture range"},
+  };
+  for (const auto& [library, user] : kNames) {
+    for (std::size_t at = text.find(library); at != std::string::npos; at = text.find(library, at)) {
+      text.replace(at, std::string(library).size(), user);
+      at += std::string(user).size();
+    }
+  }
   // "xcClass::method: problem" and "xcClass<T>: problem" name the library's internals before the problem.
   if (text.rfind("xc", 0) == 0) {
     const std::size_t colon = text.find(": ");
