@@ -141,7 +141,14 @@ py::tuple scaleFactors(const xcPointMatcherRunParams& p) {
 // Degrees, as the ptmatch tool takes them: D for -D..D, (start, end), or "full".
 void setRotationDegrees(xcPointMatcherRunParams& p, const py::object& v) {
   if (v.is_none()) return p.rotationUncertainty(xcPointMatcherRunParams::defaultRotationUncertainty());
-  if (py::isinstance<py::str>(v)) return p.rotationUncertainty(angleRangeFromObject(v, "rotation_deg"));
+  if (py::isinstance<py::str>(v)) {
+    if (v.cast<std::string>() != "full")
+      throw py::value_error(
+          "rotation_deg must be degrees D (for -D to D), a (start, end) pair in degrees, or "
+          "\"full\", not " +
+          py::repr(v).cast<std::string>());
+    return p.rotationUncertainty(xcAngleRange::FullRange());
+  }
   const char* const expected = "degrees D (for -D to D), a (start, end) pair in degrees, or \"full\"";
   const bool single = py::isinstance<py::array>(v) ? py::reinterpret_borrow<py::array>(v).ndim() == 0
                                                    : !py::isinstance<py::sequence>(v);
@@ -282,8 +289,10 @@ void bindRunParams(py::module_& m) {
             applyRunKeywords(params, keywords);
             return params;
           }),
-          "RunParams(*, min_coverage=0.5, start_pose=None, rotation_range=None, scale_range=None, "
-          "x_range=None, y_range=None, grid_size=None, capture_range=None, max_results=1)");
+          "RunParams(*, min_coverage=0.5, start_pose=None, rotation_deg=None | rotation_range=None, "
+          "scale=None | scale_range=None, x_range=None, y_range=None, grid_size=None, capture_range=None, "
+          "max_results=1). rotation_deg and scale take degrees and factors as the ptmatch tool does; "
+          "rotation_range and scale_range are the same settings in radians and as changes from 1.");
   defineProperties(cls);
   cls.def("copy", [](const xcPointMatcherRunParams& p) { return p; });
   cls.def(py::self == py::self);

@@ -34,6 +34,7 @@ REFUSED = [
     (lambda: ptmatch.RunParams(min_coverage="high"), TypeError, r"^min_coverage must be a fraction from 0 to 1"),
     (lambda: ptmatch.RunParams(min_coverage=1.5), ptmatch.BadParams, r"^min_coverage must be a fraction from 0 to 1, not 1.5$"),
     (lambda: ptmatch.RunParams(rotation_deg=math.nan), ptmatch.BadParams, r"^rotation_deg must be finite degrees"),
+    (lambda: ptmatch.RunParams(rotation_deg="any"), ValueError, r"^rotation_deg must be degrees D .* not 'any'$"),
     (lambda: ptmatch.RunParams(scale=(1.1, 0.9)), ptmatch.BadParams, r"^scale takes scale factors from 0.1 up, smallest first"),
     (lambda: ptmatch.PointMatcher().run([[0, 0]]), ptmatch.NotTrained, r"^the tool is not trained$"),
     (lambda: ptmatch.PointMatcher().train(MODEL, [1, -1, -1, -1, -1]), ptmatch.BadParams,
