@@ -63,15 +63,6 @@ def test_refused_inputs_name_the_input_and_what_is_accepted(call, cls, message):
     assert not re.search(r"\bxc[A-Z]|\be[A-Z][a-z]+[A-Z]|incompatible function arguments|positve", text), text
 
 
-def test_pattern_results_answer_through_the_tool_and_share_the_tools_scale():
-    tool, result = pattern_result()
-    pels, data = tool.grid_correspondences(result)
-    assert len(pels) == len(data) == 16
-    assert result.scale == pytest.approx(1.0) and result.coverage == 1.0
-    restored = ptmatch.Result.from_bytes(result.to_bytes())
-    assert restored.scale == pytest.approx(math.sqrt(abs(np.linalg.det(result.pose[:, :2]))))
-
-
 def test_pel_size_trains_as_the_equivalent_client_from_image():
     by_size, by_pose = ptmatch.PointMatcher(), ptmatch.PointMatcher()
     by_size.train_pattern(PATTERN, pel_size=0.8)

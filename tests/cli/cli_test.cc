@@ -418,13 +418,6 @@ TEST(PtmatchCli, NamedColumnsAreReadAndOthersIgnoredAndDashReadsStandardInput) {
   expectScenePose(run["results"][0]);
 }
 
-// A scale range far from 1 is valid but questioned on stderr; the run still happens.
-TEST(PtmatchCli, AScaleRangeFarFromOneIsRunWithAWarning) {
-  const Outcome o = ptmatch("match -m model.csv scene.csv --rotation 40 --scale 1.9,2.1");
-  EXPECT_EQ(o.status, 1) << o.err;
-  EXPECT_EQ(o.err.rfind("ptmatch: warning: --scale 1.9, 2.1 are scale factors", 0), 0u) << o.err;
-}
-
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
 #elif defined(__has_feature)
