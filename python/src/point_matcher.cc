@@ -31,7 +31,10 @@ struct PointMatcher {
 };
 
 xcPointMatcherDefs::Mode modeFromObject(const py::object& mode) {
-  if (!py::isinstance<py::str>(mode)) return mode.cast<xcPointMatcherDefs::Mode>();
+  if (py::isinstance<xcPointMatcherDefs::Mode>(mode)) return mode.cast<xcPointMatcherDefs::Mode>();
+  if (!py::isinstance<py::str>(mode))
+    throw py::type_error("mode must be \"auto\", \"voting\", \"exhaustive\" or a ptmatch.Mode, not " +
+                         py::repr(mode).cast<std::string>());
   const std::string name = mode.cast<std::string>();
   if (name == "auto" || name == "voting") return xcPointMatcherDefs::eAutoDetect;
   if (name == "exhaustive") return xcPointMatcherDefs::eExhaustiveMode;
@@ -117,11 +120,21 @@ double patternFitError(const xcPointMatcher& tool, const xcPointMatcherResult& r
   return n ? std::sqrt(std::min(clientSum, pelSum) / static_cast<double>(n)) : 0.0;
 }
 
-ResultSet run(const PointMatcher& self, const py::handle& data,
-              const std::optional<xcPointMatcherRunParams>& params, std::optional<double> timeLimit,
-              const py::kwargs& keywords) {
+ResultSet run(const PointMatcher& self, const py::handle& data, const py::object& paramsArg,
+              const py::object& timeLimitArg, const py::kwargs& keywords) {
   const std::vector<xcVector<2>> points = pointsFromArray(data, "data");
-  xcPointMatcherRunParams p = params ? *params : xcPointMatcherRunParams();
+  if (!paramsArg.is_none() && !py::isinstance<xcPointMatcherRunParams>(paramsArg))
+    throw py::type_error("params must be a ptmatch.RunParams or None, not " +
+                         py::repr(paramsArg).cast<std::string>() + "; give settings as keywords (scale=...)");
+  std::optional<double> timeLimit;
+  if (!timeLimitArg.is_none()) {
+    if (py::isinstance<py::bool_>(timeLimitArg) || !py::hasattr(timeLimitArg, "__float__"))
+      throw py::type_error("time_limit must be a number of seconds, or 0 or None for no limit, not " +
+                           py::repr(timeLimitArg).cast<std::string>());
+    timeLimit = timeLimitArg.cast<double>();
+  }
+  xcPointMatcherRunParams p =
+      paramsArg.is_none() ? xcPointMatcherRunParams() : paramsArg.cast<xcPointMatcherRunParams>();
   applyRunKeywords(p, keywords);
   xcPointMatcherResultSet results;
   const RunCounter::Guard guard(self.runs);

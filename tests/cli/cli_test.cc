@@ -376,6 +376,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"match -m model.csv scene.csv --min-coverage 2",
                 "--min-coverage: the least coverage must be a fraction from 0 to 1"},
         BadCase{"match -m model.csv scene.csv --x-range 5,-5", "--x-range: x range must not be empty"},
+        BadCase{"match -m model.csv scene.csv --max-results 2.5",
+                "--max-results: expected an integer >= 1, not \"2.5\""},
+        BadCase{"grid grid.csv --xv 12,0 --yv 0,12 --snap -1",
+                "--snap must be a distance > 0, or 0 for a fifth of the shorter step, not -1"},
         BadCase{"match -m model.csv scene.csv --start-pose 0,0,0,0,1,1",
                 "scene.csv: run failed: the start pose must be invertible"}));
 

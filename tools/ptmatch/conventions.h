@@ -95,6 +95,14 @@ inline std::string timeLimitError(double seconds, const std::string& name, const
          shortNumber(seconds);
 }
 
+// The grid map's snap distance: 0 lets it choose (a fifth of the shorter step), anything else must be a
+// finite distance > 0.
+inline std::string snapError(double snap, const std::string& name, const std::string& chooseForm) {
+  if (snap == 0 || (std::isfinite(snap) && snap > 0)) return "";
+  return name + " must be a distance > 0, or " + chooseForm + " for a fifth of the shorter step, not " +
+         shortNumber(snap);
+}
+
 // The library's messages name its own classes and modes; these are what users see instead. Matched by
 // prefix, so the longer texts come first.
 inline std::string userMessage(std::string text) {

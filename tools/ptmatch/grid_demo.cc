@@ -74,6 +74,8 @@ std::vector<xcVector<2>> fiducial() {
 }  // namespace
 
 int gridCommand(const GridOptions& o) {
+  const std::string badSnap = ptmatch_conventions::snapError(o.snap, "--snap", "0");
+  if (!badSnap.empty()) throw CliError(badSnap);
   const xcPtToGridMapRunParams params(parseStep(o.xv, "--xv"), parseStep(o.yv, "--yv"), o.staggered, o.snap);
   std::vector<xcVector<2>> points;
   xcPtToGridMapResult result;

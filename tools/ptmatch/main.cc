@@ -25,6 +25,29 @@ void addColumnOptions(CLI::App& cmd, ColumnText& c) {
                  "point files: the header's name of the weight column (default: a column named weight)");
 }
 
+// The option parser's "Could not convert: --max-results = 2.5" in the tool's words: the option, the value
+// and what it takes.
+std::string conversionMessage(const std::string& text) {
+  static const std::pair<const char*, const char*> kTakes[] = {
+      {"--max-results", "an integer >= 1"},
+      {"--min-coverage", "a fraction from 0 to 1"},
+      {"--time-limit", "a number of seconds, or 0 for no limit"},
+      {"--pel-size", "a distance > 0"},
+      {"--max-image-pels", "an integer number of pels > 0"},
+      {"--snap", "a distance > 0, or 0 for a fifth of the shorter step"},
+      {"--seed", "an integer >= 0"},
+  };
+  const std::string prefix = "Could not convert: ";
+  const std::size_t equals = text.find(" = ");
+  if (text.rfind(prefix, 0) != 0 || equals == std::string::npos) return text;
+  const std::string option = text.substr(prefix.size(), equals - prefix.size());
+  const std::string value = text.substr(equals + 3);
+  for (const auto& [name, takes] : kTakes) {
+    if (option == name) return option + ": expected " + takes + ", not \"" + value + "\"";
+  }
+  return option + ": cannot read \"" + value + "\"";
+}
+
 PointColumns parseColumns(const ColumnText& c) {
   PointColumns columns;
   columns.named = !c.columns.empty() || !c.weight.empty();
@@ -130,6 +153,9 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
+  } catch (const CLI::ConversionError& e) {
+    reportError(conversionMessage(e.what()));
+    return kError;
   } catch (const CLI::ParseError& e) {
     reportError(e.what());
     return kError;
