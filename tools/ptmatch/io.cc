@@ -74,7 +74,9 @@ struct CsvLayout {
   std::size_t fields = 2;
 };
 
+// A header name as compared: without the quotes spreadsheets put around it, and in lower case.
 std::string lowered(std::string text) {
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
