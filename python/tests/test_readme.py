@@ -75,4 +75,3 @@ def test_guide_commands_print_what_the_guide_shows(commands, stdout, stderr, tmp
     assert err == stderr
     if stdout is not None:
         assert matches_with_elisions(normalised(out), normalised(stdout)), "\n".join(out)
-    assert not list((ROOT / "docs" / "images").glob("*.ptm"))
