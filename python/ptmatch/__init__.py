@@ -2,8 +2,9 @@
 
 Train a PointMatcher with model points (an (N, 2) array, optionally with integer weights) or with a uint8
 grid pattern, run it on data points, and read the poses it found as 2x3 NumPy arrays together with their
-coverage, fit error and point-to-point correspondences. Angles are radians everywhere; degrees() and
-radians() convert. Every library exception is a ptmatch.Error subclass.
+coverage, fit error and point-to-point correspondences. Angles are radians, except in names that say
+degrees (rotation_deg); degrees() and radians() convert. Scale ranges are factors (scale=(0.9, 1.1)), as in
+the ptmatch tool. Every library exception is a ptmatch.Error subclass.
 """
 
 import numpy as _np
@@ -75,9 +76,17 @@ def pose(rotation=0.0, scale=1.0, translation=(0.0, 0.0)):
     return _np.array([[c, -s, translation[0]], [s, c, translation[1]]], dtype=float)
 
 
-def apply_pose(pose_2x3, points):
-    """Maps (N, 2) points (or one (2,) point) through a 2x3 pose."""
-    p = _np.asarray(pose_2x3, dtype=float)
+def apply_pose(pose, points):
+    """Maps (N, 2) points (or one (2,) point) through a pose: a 2x3 affine pose, or a 3x3 matrix, which is
+    applied as a projective transform (homogeneous coordinates, divided by the third)."""
+    p = _np.asarray(pose, dtype=float)
     pts = _np.asarray(points, dtype=float)
-    return pts @ p[:, :2].T + p[:, 2]
+    if pts.ndim not in (1, 2) or pts.shape[-1] != 2:
+        raise ValueError(f"points must be an array of shape (N, 2) or (2,), not {pts.shape}")
+    if p.shape == (2, 3):
+        return pts @ p[:, :2].T + p[:, 2]
+    if p.shape == (3, 3):
+        h = pts @ p[:, :2].T + p[:, 2]
+        return h[..., :2] / h[..., 2:3]
+    raise ValueError(f"pose must be a 2x3 pose or a 3x3 projective matrix, not an array of shape {p.shape}")
 

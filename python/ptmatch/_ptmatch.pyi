@@ -71,7 +71,9 @@ class RunParams:
         min_coverage: float = 0.5,
         start_pose: Optional[ArrayLike] = None,
         rotation_range: RangeArg = None,
+        rotation_deg: Union[float, RangeArg] = None,
         scale_range: RangeArg = None,
+        scale: Union[float, Sequence[float], None] = None,
         x_range: RangeArg = None,
         y_range: RangeArg = None,
         grid_size: Optional[float] = None,
@@ -91,10 +93,20 @@ class RunParams:
     @rotation_range.setter
     def rotation_range(self, value: RangeArg) -> None: ...
     @property
+    def rotation_deg(self) -> Union[Range, Literal["full"]]:
+        """The rotation range in degrees, as the tool's --rotation: D for -D..D, (start, end) or "full"."""
+    @rotation_deg.setter
+    def rotation_deg(self, value: Union[float, RangeArg]) -> None: ...
+    @property
     def scale_range(self) -> Range:
-        """Allowed scale change as fractions: (-0.1, 0.1) allows factors 0.9 to 1.1."""
+        """Allowed scale as changes from 1: (-0.1, 0.1) allows factors 0.9 to 1.1. Prefer scale."""
     @scale_range.setter
     def scale_range(self, value: RangeArg) -> None: ...
+    @property
+    def scale(self) -> Range:
+        """Allowed scale factors, as the tool's --scale: (0.9, 1.1); one number for exactly that factor."""
+    @scale.setter
+    def scale(self, value: Union[float, Sequence[float], None]) -> None: ...
     @property
     def x_range(self) -> Range: ...
     @x_range.setter
@@ -124,7 +136,8 @@ class Result:
     def rotation(self) -> float:
         """Rotation of the pose's x axis, radians in (-pi, pi]."""
     @property
-    def scale(self) -> float: ...
+    def scale(self) -> float:
+        """sqrt(|det|) of the pose's matrix, the tool's scale."""
     @property
     def translation(self) -> FloatArray: ...
     @property
@@ -132,7 +145,10 @@ class Result:
         """Matched fraction of the model (by weight), in [0, 1]."""
     @property
     def fit_error(self) -> float:
-        """Root-mean-square distance of the matched pairs under the pose."""
+        """Root-mean-square distance of the matched pairs under the pose, in data units, for every kind."""
+    @property
+    def fit_error_pel2(self) -> float:
+        """The library's figure: a dense pattern's mean squared residual in pattern pels, else fit_error."""
     @property
     def model_to_data_map(self) -> IntArray: ...
     @property
@@ -174,7 +190,12 @@ class PointMatcher:
     ) -> None:
         """Trains from (N, 2) model points, optionally with one signed integer weight each."""
     def train_pattern(
-        self, pattern: ArrayLike, client_from_image: Optional[ArrayLike] = None, offset: Tuple[int, int] = (0, 0)
+        self,
+        pattern: ArrayLike,
+        client_from_image: Optional[ArrayLike] = None,
+        offset: Tuple[int, int] = (0, 0),
+        *,
+        pel_size: Optional[float] = None,
     ) -> None:
         """Trains from a 2-D uint8 array whose nonzero pels are grid nodes."""
     def untrain(self) -> None: ...
@@ -198,7 +219,9 @@ class PointMatcher:
         min_coverage: float = ...,
         start_pose: Optional[ArrayLike] = ...,
         rotation_range: RangeArg = ...,
+        rotation_deg: Union[float, RangeArg] = ...,
         scale_range: RangeArg = ...,
+        scale: Union[float, Sequence[float], None] = ...,
         x_range: RangeArg = ...,
         y_range: RangeArg = ...,
         grid_size: Optional[float] = ...,

@@ -9,6 +9,7 @@
 
 #include <ptmatch/ptmatch.h>
 
+#include "../../tools/ptmatch/conventions.h"
 #include "bindings.h"
 
 namespace ptmatch_py {
@@ -53,10 +54,8 @@ PyObject* define(py::module_& m, const char* name, std::initializer_list<PyObjec
   return cls;
 }
 
-std::string trimmed(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
+// The library's message in the words the ptmatch tool uses too: no class or mode names.
+std::string trimmed(const std::string& text) { return ptmatch_conventions::userMessage(text); }
 
 // Raises an instance of cls with the message and the given attributes.
 void raise(PyObject* cls, const std::string& message,

@@ -7,6 +7,7 @@
 
 #include <ptmatch/ptmatch.h>
 
+#include "../../tools/ptmatch/conventions.h"
 #include "archiving.h"
 #include "bindings.h"
 #include "conversions.h"
@@ -71,6 +72,8 @@ void defineParams(py::module_& m) {
   py::class_<xcPtToGridMapRunParams> cls(m, "GridMapParams", "What pt_to_grid_map is told about the grid.");
   cls.def(py::init([](const py::handle& xv, const py::handle& yv, bool staggered, double snapSize,
                       const py::object& sizeTol, const py::object& angleTol) {
+            const std::string badSnap = ptmatch_conventions::snapError(snapSize, "snap_size", "0");
+            if (!badSnap.empty()) throw py::value_error(badSnap);
             return xcPtToGridMapRunParams(vectorFromObject(xv, "xv"), vectorFromObject(yv, "yv"), staggered,
                                           snapSize, optionalRange(sizeTol, "size_tol"),
                                           optionalAngleRange(angleTol, "angle_tol"));

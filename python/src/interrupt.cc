@@ -9,6 +9,9 @@
 #include <pybind11/pybind11.h>
 
 #include <foundation/attention.h>
+#include <ptmatch/point_matcher_defs.h>
+
+#include "../../tools/ptmatch/conventions.h"
 
 namespace py = pybind11;
 
@@ -31,6 +34,13 @@ void runArmed(const std::function<void()>& work, xcStopSource& stop, std::option
 }  // namespace
 
 void runInterruptible(const std::function<void()>& work, std::optional<double> timeLimitSeconds) {
+  // time_limit means what the tool's --time-limit means: 0 (like None) is no limit.
+  if (timeLimitSeconds) {
+    const std::string refused =
+        ptmatch_conventions::timeLimitError(*timeLimitSeconds, "time_limit", "0 or None");
+    if (!refused.empty()) throw xcPointMatcherDefs::BadParams(xfWiden(refused));
+    if (*timeLimitSeconds == 0) timeLimitSeconds.reset();
+  }
   xcStopSource stop;
   std::exception_ptr failure;
   std::promise<void> finished;

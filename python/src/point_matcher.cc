@@ -1,6 +1,7 @@
 // ptmatch.PointMatcher: training from point arrays or a uint8 pattern, and runs that release the GIL and
 // answer Ctrl-C.
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "bindings.h"
 #include "conversions.h"
 #include "interrupt.h"
+#include "results.h"
 #include "run_guard.h"
 #include "run_params.h"
 
@@ -29,7 +31,10 @@ struct PointMatcher {
 };
 
 xcPointMatcherDefs::Mode modeFromObject(const py::object& mode) {
-  if (!py::isinstance<py::str>(mode)) return mode.cast<xcPointMatcherDefs::Mode>();
+  if (py::isinstance<xcPointMatcherDefs::Mode>(mode)) return mode.cast<xcPointMatcherDefs::Mode>();
+  if (!py::isinstance<py::str>(mode))
+    throw py::type_error("mode must be \"auto\", \"voting\", \"exhaustive\" or a ptmatch.Mode, not " +
+                         py::repr(mode).cast<std::string>());
   const std::string name = mode.cast<std::string>();
   if (name == "auto" || name == "voting") return xcPointMatcherDefs::eAutoDetect;
   if (name == "exhaustive") return xcPointMatcherDefs::eExhaustiveMode;
@@ -49,8 +54,24 @@ void train(PointMatcher& self, const py::handle& points, const py::object& weigh
 }
 
 void trainPattern(PointMatcher& self, const py::handle& pattern, const py::object& clientFromImage,
-                  const py::object& offset) {
+                  const py::object& offset, const py::object& pelSize) {
   self.runs.requireIdle();
+  // pel_size is the tool's --pel-size: the data's distance between neighbouring nodes. It is the common
+  // case of client_from_image, which can say more (rotation, shear), so one of the two is given.
+  if (!pelSize.is_none() && !clientFromImage.is_none())
+    throw py::type_error(
+        "give pel_size or client_from_image, not both: pel_size=s is client_from_image="
+        "ptmatch.pose(scale=s)");
+  double pel = 1;
+  if (!pelSize.is_none()) {
+    if (py::isinstance<py::bool_>(pelSize) || !py::hasattr(pelSize, "__float__"))
+      throw py::type_error("pel_size must be a number, not " + py::repr(pelSize).cast<std::string>());
+    pel = pelSize.cast<double>();
+    if (!(std::isfinite(pel) && pel > 0))
+      throw xcPointMatcherDefs::BadParams(
+          xfWiden("pel_size must be a finite number > 0 (data units between neighbouring nodes), not " +
+                  formatNumber(pel)));
+  }
   // Counted on the caller's array before it is copied: training refuses fewer set pels anyway, and a large,
   // nearly empty array should not cost a copy first.
   const ByteArray pels = ByteArray::ensure(pattern);
@@ -67,23 +88,75 @@ void trainPattern(PointMatcher& self, const py::handle& pattern, const py::objec
   buffer.offset(origin.at(0));
   if (!clientFromImage.is_none())
     buffer.clientFromImageXform(xformFromArray(clientFromImage, "client_from_image"));
+  else if (!pelSize.is_none())
+    buffer.clientFromImageXform(xcXform<2>(xcMatrix<2>(pel, 0, 0, pel), xcVector<2>()));
   self.tool.train(buffer);
 }
 
-xcPointMatcherResultSet run(const PointMatcher& self, const py::handle& data,
-                            const std::optional<xcPointMatcherRunParams>& params,
-                            std::optional<double> timeLimit, const py::kwargs& keywords) {
+// The data-unit fit error of a pattern result: the root-mean-square distance between each matched data
+// point and its pel placed by the pose. The pose maps client coordinates for a dense pattern and pattern
+// pels for a sparse one, and the result does not say which; the frame whose placement lies closer to the
+// paired points is the one it was fitted in (the two coincide when a pel is one client unit).
+double patternFitError(const xcPointMatcher& tool, const xcPointMatcherResult& result,
+                       const std::vector<xcVector<2>>& data) {
+  const xcPelBuffer_const<std::uint8_t>& pattern = tool.pattern();
+  const xcXform<2>& pose = result.modelToDataXform();
+  const xcXform<2> client = pose * pattern.clientFromImageXform();
+  double clientSum = 0, pelSum = 0;
+  std::size_t n = 0;
+  for (std::int32_t row = 0; row < pattern.height(); ++row) {
+    for (std::int32_t col = 0; col < pattern.width(); ++col) {
+      if (pattern.rowAt(row)[col] == 0) continue;
+      const xcPair<std::int32_t> pel(pattern.offset().x() + col, pattern.offset().y() + row);
+      const std::int32_t index = result.gridToDataMap(pel);
+      if (index < 0 || static_cast<std::size_t>(index) >= data.size()) continue;
+      const xcVector<2>& d = data[static_cast<std::size_t>(index)];
+      const xcVector<2> a = client * xcVector<2>(pel) - d, b = pose * xcVector<2>(pel) - d;
+      clientSum += a.x() * a.x() + a.y() * a.y();
+      pelSum += b.x() * b.x() + b.y() * b.y();
+      ++n;
+    }
+  }
+  return n ? std::sqrt(std::min(clientSum, pelSum) / static_cast<double>(n)) : 0.0;
+}
+
+ResultSet run(const PointMatcher& self, const py::handle& data, const py::object& paramsArg,
+              const py::object& timeLimitArg, const py::kwargs& keywords) {
   const std::vector<xcVector<2>> points = pointsFromArray(data, "data");
-  xcPointMatcherRunParams p = params ? *params : xcPointMatcherRunParams();
+  if (!paramsArg.is_none() && !py::isinstance<xcPointMatcherRunParams>(paramsArg))
+    throw py::type_error("params must be a ptmatch.RunParams or None, not " +
+                         py::repr(paramsArg).cast<std::string>() + "; give settings as keywords (scale=...)");
+  std::optional<double> timeLimit;
+  if (!timeLimitArg.is_none()) {
+    if (py::isinstance<py::bool_>(timeLimitArg) || !py::hasattr(timeLimitArg, "__float__"))
+      throw py::type_error("time_limit must be a number of seconds, or 0 or None for no limit, not " +
+                           py::repr(timeLimitArg).cast<std::string>());
+    timeLimit = timeLimitArg.cast<double>();
+  }
+  xcPointMatcherRunParams p =
+      paramsArg.is_none() ? xcPointMatcherRunParams() : paramsArg.cast<xcPointMatcherRunParams>();
   applyRunKeywords(p, keywords);
   xcPointMatcherResultSet results;
   const RunCounter::Guard guard(self.runs);
   runInterruptible([&] { self.tool.run(points, p, results); }, timeLimit);
-  return results;
+  ResultSet wrapped = resultSetOf(results);
+  for (Result& x : wrapped.results) {
+    if (x.r.runMode() == xcPointMatcherDefs::ePointToGrid)
+      x.dataFitError = patternFitError(self.tool, x.r, points);
+  }
+  return wrapped;
 }
 
 // The pairs of a pattern result: every set pattern pel that holds a data point, in raster order.
-py::tuple gridCorrespondences(const PointMatcher& self, const xcPointMatcherResult& result) {
+py::tuple gridCorrespondences(const PointMatcher& self, const Result& wrapped) {
+  const xcPointMatcherResult& result = wrapped.r;
+  if (result.runMode() != xcPointMatcherDefs::ePointToGrid)
+    throw xcPointMatcherDefs::NotRun(
+        L"grid_correspondences: this result is from a points-trained tool; its pairs are "
+        L"result.model_indices and result.data_indices");
+  if (!self.tool.isTrained() || self.tool.trainMode() != xcPointMatcherDefs::ePointToGrid)
+    throw xcPointMatcherDefs::NotTrained(
+        L"grid_correspondences: call it on the pattern-trained tool that produced the result");
   const xcPelBuffer_const<std::uint8_t>& pattern = self.tool.pattern();
   std::vector<xcPair<std::int32_t>> positions;
   std::vector<std::int32_t> data;
@@ -106,10 +179,11 @@ void defineTraining(py::class_<PointMatcher>& cls) {
           "(a negative weight counts a point's presence against a pose). mode: \"auto\" (or \"voting\") "
           "for the voting search, \"exhaustive\" for the exhaustive search of a few points, or a Mode.");
   cls.def("train_pattern", &trainPattern, py::arg("pattern"), py::arg("client_from_image") = py::none(),
-          py::arg("offset") = py::make_tuple(0, 0),
+          py::arg("offset") = py::make_tuple(0, 0), py::kw_only(), py::arg("pel_size") = py::none(),
           "Trains from a 2-D uint8 array whose nonzero pels are grid nodes. Pel (row r, column c) lies at "
-          "image coordinates offset + (c, r); client_from_image (2x3) maps those onto the client frame, "
-          "whose unit steps are the grid's steps in the data.");
+          "image coordinates offset + (c, r). pel_size: the distance between neighbouring nodes in data "
+          "units (the tool's --pel-size; default 1). client_from_image (2x3), instead of pel_size, maps "
+          "image coordinates onto the client frame, whose unit steps are the grid's steps in the data.");
   cls.def("untrain", [](PointMatcher& self) {
     self.runs.requireIdle();
     self.tool.untrain();

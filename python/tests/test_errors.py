@@ -11,8 +11,9 @@ import ptmatch
 @pytest.mark.parametrize(
     "call, cls, builtin, message",
     [
-        (lambda: ptmatch.RunParams(min_coverage=1.5), ptmatch.BadParams, ValueError, "minCoverage must be in [0.0, 1.0]"),
-        (lambda: ptmatch.RunParams(max_results=0), ptmatch.BadParams, ValueError, "maxNumResults"),
+        (lambda: ptmatch.RunParams(min_coverage=1.5), ptmatch.BadParams, ValueError,
+         "min_coverage must be a fraction from 0 to 1, not 1.5"),
+        (lambda: ptmatch.RunParams(max_results=0), ptmatch.BadParams, ValueError, "max_results must be an integer >= 1, not 0"),
         (lambda: ptmatch.RunParams(scale_range=(-0.95, 0.1)), ptmatch.BadParams, ValueError, "-0.9"),
         (lambda: ptmatch.PointMatcher().train([[0, 0], [1, 1]]), ptmatch.InsufficientModelPoints, ValueError, ""),
         (lambda: ptmatch.PointMatcher().train([[0, 0], [1, 0], [0, math.nan]]), ptmatch.BadParams, ValueError, "finite"),
@@ -20,7 +21,8 @@ import ptmatch
         (lambda: ptmatch.PointMatcher().train([[0, 0], [1, 0], [0, 1]], mode="pattern"), ptmatch.BadParams, ValueError, ""),
         (lambda: ptmatch.PointMatcher().run([[0, 0]]), ptmatch.NotTrained, ptmatch.PointMatcherError, ""),
         (lambda: ptmatch.PointMatcher().model_points, ptmatch.NotTrained, ptmatch.Error, ""),
-        (lambda: ptmatch.Result().grid_to_data(0, 0), ptmatch.NotRun, ptmatch.PointMatcherError, "ePointToGrid"),
+        (lambda: ptmatch.Result().grid_to_data(0, 0), ptmatch.NotRun, ptmatch.PointMatcherError,
+         "this result is from a points-trained tool and has no pattern pels"),
         (lambda: ptmatch.PtMatchTm().fit_pairs([[0, 0], [1, 1]], [[0, 0], [1, 1]], 6), ptmatch.FitError, ValueError, ""),
         (lambda: ptmatch.PtMatchTm().update([[0, 0]], [[0, 0], [1, 1]]), ptmatch.BadArgs, ValueError, "differ in length"),
         (lambda: ptmatch.PtMatchTm(np.zeros((2, 3))), ptmatch.MathError, ArithmeticError, ""),

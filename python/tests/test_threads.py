@@ -64,7 +64,7 @@ def test_time_limit_stops_a_search_with_time_limit_expired():
     assert 0.1 <= time.perf_counter() - start < 1.5
     assert isinstance(caught.value, TimeoutError) and isinstance(caught.value, ptmatch.StopRequested)
     assert caught.value.status == 2
-    with pytest.raises(ptmatch.BadLimit):
+    with pytest.raises(ptmatch.BadParams, match="time_limit must be a number of seconds > 0, or 0 or None"):
         tool.run(data, time_limit=float("nan"))
 
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <random>
 
+#include "conventions.h"
 #include "io.h"
 #include "report.h"
 
@@ -16,8 +17,9 @@ namespace {
 constexpr double kRadPerDeg = xcPi / 180.0;
 
 // The library's messages are wide text that usually ends in a newline; one line is what we print.
+// Library class names are put in the user's words on the way.
 std::string oneLine(const std::string& text) {
-  std::string line = text;
+  std::string line = ptmatch_conventions::userMessage(text);
   while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
   for (char& c : line) {
     if (c == '\n') c = ' ';
@@ -55,9 +57,14 @@ xcXform<2> parseStartPose(const std::string& text) {
 xcAngleRange parseRotation(const std::string& text) {
   if (text == "full") return xcAngleRange::FullRange();
   const std::vector<double> v = parseNumbers(text, "--rotation");
+  if (v.size() == 1 && v[0] < 0)
+    throw CliError("--rotation: DEG allows -DEG to DEG and must be >= 0, not " + text +
+                   "; give MIN,MAX for a range that is not centred");
   if (v.size() == 1 && v[0] >= 180) return xcAngleRange::FullRange();
   if (v.size() == 1) return xcAngleRange(xcRadian(-v[0] * kRadPerDeg), xcRadian(v[0] * kRadPerDeg), false);
   if (v.size() == 2) {
+    const std::string wide = ptmatch_conventions::angleRangeError(v[0], v[1], true, "--rotation", "full");
+    if (!wide.empty()) throw CliError(wide);
     if (v[1] - v[0] >= 360) return xcAngleRange::FullRange();
     return xcAngleRange(xcRadian(v[0] * kRadPerDeg), xcRadian(v[1] * kRadPerDeg), false);
   }
@@ -92,6 +99,11 @@ xcPointMatcherRunParams buildParams(const RunOptions& o) {
     // Users think in scale factors; the library wants the change from 1.
     const std::vector<double> v = parseNumbers(o.scale, "--scale");
     if (v.size() != 1 && v.size() != 2) throw CliError("--scale: expected FACTOR or MIN,MAX scale factors");
+    const std::string refused =
+        ptmatch_conventions::scaleFactorError(v.front(), v.back(), "--scale", "0.9,1.1");
+    if (!refused.empty()) throw CliError(refused);
+    const std::string doubt = ptmatch_conventions::scaleFactorWarning(v.front(), v.back(), "--scale");
+    if (!doubt.empty()) reportWarning(doubt);
     const double lo = v.front() - 1, hi = v.back() - 1;
     applyParam("--scale", [&] { p.scaleUncertainty(xcRange(lo, hi)); });
   }
@@ -131,7 +143,7 @@ xcPointMatcher trainTool(const TrainOptions& o) {
     if (!(o.pelSize > 0) || !std::isfinite(o.pelSize)) throw CliError("--pel-size: must be positive");
     pattern.clientFromImageXform(xcXform<2>(xcMatrix<2>(o.pelSize, 0, 0, o.pelSize), xcVector<2>()));
   } else {
-    model = readPoints(o.model);
+    model = readPoints(o.model, o.columns);
   }
   try {
     if (!o.pattern.empty()) {
@@ -166,9 +178,10 @@ void runOne(const xcPointMatcher& tool, const xcPointMatcherRunParams& params, c
   }
 }
 
-int runTool(const xcPointMatcher& tool, const std::vector<std::string>& dataFiles, const RunOptions& o) {
-  if (o.timeLimit < 0 || std::isnan(o.timeLimit))
-    throw CliError("--time-limit: must be 0 (none) or positive");
+int runTool(const std::string& command, const xcPointMatcher& tool, const std::vector<std::string>& dataFiles,
+            const RunOptions& o) {
+  const std::string badLimit = ptmatch_conventions::timeLimitError(o.timeLimit, "--time-limit", "0");
+  if (!badLimit.empty()) throw CliError(badLimit);
   if (!o.svg.empty() && dataFiles.size() != 1) throw CliError("--svg: draws one run; give one data file");
   const xcPointMatcherRunParams params = buildParams(o);
   int status = kFound;
@@ -177,7 +190,7 @@ int runTool(const xcPointMatcher& tool, const std::vector<std::string>& dataFile
     try {
       RunRecord record;
       record.source = file;
-      record.data = readPoints(file).points;
+      record.data = readPoints(file, o.columns).points;
       runOne(tool, params, o, record);
       if (record.results.results().empty() && status == kFound) status = kNothingFound;
       if (o.json) {
@@ -188,16 +201,21 @@ int runTool(const xcPointMatcher& tool, const std::vector<std::string>& dataFile
       if (!o.svg.empty()) writeSvg(o.svg, record);
     } catch (const CliError& e) {
       reportError(e.what());
+      if (o.json) runs.push_back(failedRunJson(file, e.what()));
       status = kError;
     }
   }
-  if (o.json) std::cout << nlohmann::ordered_json{{"runs", runs}}.dump(2) << '\n';
+  if (o.json) std::cout << jsonDocument(command, runs).dump(2) << '\n';
   return status;
 }
 
 }  // namespace
 
 void reportError(const std::string& message) { std::cerr << "ptmatch: error: " << oneLine(message) << '\n'; }
+
+void reportWarning(const std::string& message) {
+  std::cerr << "ptmatch: warning: " << oneLine(message) << '\n';
+}
 
 int trainCommand(const TrainOptions& train, const std::string& output) {
   xcPointMatcher tool = trainTool(train);
@@ -209,12 +227,12 @@ int trainCommand(const TrainOptions& train, const std::string& output) {
 
 int runCommand(const std::string& toolFile, const std::vector<std::string>& dataFiles,
                const RunOptions& run) {
-  return runTool(loadTool(toolFile), dataFiles, run);
+  return runTool("run", loadTool(toolFile), dataFiles, run);
 }
 
 int matchCommand(const TrainOptions& train, const std::vector<std::string>& dataFiles,
                  const RunOptions& run) {
-  return runTool(trainTool(train), dataFiles, run);
+  return runTool("match", trainTool(train), dataFiles, run);
 }
 
 }  // namespace ptmatch_cli

@@ -20,6 +20,7 @@ struct TrainOptions {
   std::string mode = "auto";
   double pelSize = 1;  // client units per pattern pel: the grid step the data is expected to show
   std::int64_t maxImagePels = kDefaultMaxImagePels;  // largest pattern image to decode, in pels
+  PointColumns columns;
 };
 
 // Run parameters as the user typed them; empty strings keep the library's defaults.
@@ -30,6 +31,7 @@ struct RunOptions {
   double timeLimit = 0;  // seconds; 0 means no limit
   bool json = false;
   std::string svg;
+  PointColumns columns;
 };
 
 struct GridOptions {
@@ -37,6 +39,7 @@ struct GridOptions {
   bool staggered = false;
   double snap = 0;
   bool json = false;
+  PointColumns columns;
 };
 
 int trainCommand(const TrainOptions& train, const std::string& output);
@@ -47,5 +50,7 @@ int demoCommand(unsigned seed, const RunOptions& run);
 
 // Prints "ptmatch: error: <message>" as one line on stderr.
 void reportError(const std::string& message);
+// Prints "ptmatch: warning: <message>" on stderr: a setting that is valid but most likely not what was meant.
+void reportWarning(const std::string& message);
 
 }  // namespace ptmatch_cli

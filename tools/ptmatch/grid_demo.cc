@@ -6,6 +6,7 @@
 #include <random>
 
 #include "commands.h"
+#include "conventions.h"
 #include "io.h"
 #include "report.h"
 
@@ -49,8 +50,10 @@ nlohmann::ordered_json gridJson(const std::string& source, const xcPtToGridMapRe
       indices.push_back(nullptr);
     }
   }
-  nlohmann::ordered_json out = {{"file", source},          {"points", pointCount},    {"mapped", count},
-                                {"valid", result.valid()}, {"time_s", result.time()}, {"indices", indices}};
+  nlohmann::ordered_json out = {{"file", source},          {"ok", true},
+                                {"points", pointCount},    {"mapped", count},
+                                {"valid", result.valid()}, {"time_s", result.time()},
+                                {"indices", indices}};
   if (result.valid()) out["grid_to_point"] = poseJson(result.grid2point());
   return out;
 }
@@ -71,17 +74,31 @@ std::vector<xcVector<2>> fiducial() {
 }  // namespace
 
 int gridCommand(const GridOptions& o) {
-  const std::vector<xcVector<2>> points = readPoints(o.points).points;
+  const std::string badSnap = ptmatch_conventions::snapError(o.snap, "--snap", "0");
+  if (!badSnap.empty()) throw CliError(badSnap);
   const xcPtToGridMapRunParams params(parseStep(o.xv, "--xv"), parseStep(o.yv, "--yv"), o.staggered, o.snap);
+  std::vector<xcVector<2>> points;
   xcPtToGridMapResult result;
   std::int32_t count = 0;
   try {
-    count = xfPtToGridMap(points, params, result);
-  } catch (const xcException& e) {
-    throw CliError(o.points + ": grid mapping failed: " + std::string(e.what()));
+    points = readPoints(o.points, o.columns).points;
+    try {
+      count = xfPtToGridMap(points, params, result);
+    } catch (const xcException& e) {
+      throw CliError(o.points + ": grid mapping failed: " + ptmatch_conventions::userMessage(e.what()));
+    }
+  } catch (const CliError& e) {
+    if (!o.json) throw;
+    reportError(e.what());
+    std::cout
+        << jsonDocument("grid", nlohmann::ordered_json::array({failedRunJson(o.points, e.what())})).dump(2)
+        << '\n';
+    return kError;
   }
   if (o.json) {
-    std::cout << gridJson(o.points, result, count, points.size()).dump(2) << '\n';
+    const nlohmann::ordered_json runs =
+        nlohmann::ordered_json::array({gridJson(o.points, result, count, points.size())});
+    std::cout << jsonDocument("grid", runs).dump(2) << '\n';
   } else {
     printGridTable(o.points, points, result, count);
   }
@@ -121,10 +138,11 @@ int demoCommand(unsigned seed, const RunOptions& run) {
   if (run.json) {
     nlohmann::ordered_json out = runJson(record);
     out["truth"] = poseJson(truth);
-    std::cout << out.dump(2) << '\n';
+    std::cout << jsonDocument("demo", nlohmann::ordered_json::array({out})).dump(2) << '\n';
   } else {
-    std::printf("demo: %zu-point fiducial, 3 points missing, 25 clutter points, jitter 0.25 pel (seed %u)\n",
-                model.size(), seed);
+    std::printf(
+        "demo: %zu-point fiducial, 3 points missing, 25 clutter points, jitter 0.25 units (seed %u)\n",
+        model.size(), seed);
     std::printf("true pose: rotation %.2f deg, scale %.3f, translation (%.2f, %.2f)\n", angleDeg, scale,
                 truth.trans().x(), truth.trans().y());
     printTable(std::cout, record);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <limits>
 #include <sstream>
 
@@ -19,6 +20,11 @@ namespace ptmatch_cli {
 namespace {
 
 std::string readWhole(const std::string& path) {
+  if (path == kStdinName) {
+    std::ostringstream text;
+    text << std::cin.rdbuf();
+    return text.str();
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) throw CliError(path + ": cannot open file");
   std::ostringstream text;
@@ -60,12 +66,56 @@ void addPoint(PointList& list, double x, double y, const double* weight, const s
   if (weight) list.weighted = true;
 }
 
-PointList readCsv(const std::string& path, const std::string& text) {
+// Where x, y and the weight (-1: none) stand on a line, and how many fields a line has (0: any, at least
+// enough for the columns used).
+struct CsvLayout {
+  std::size_t x = 0, y = 1;
+  long weight = -1;
+  std::size_t fields = 2;
+};
+
+// A header name as compared: without the quotes spreadsheets put around it, and in lower case.
+std::string lowered(std::string text) {
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
+  return text;
+}
+
+// Reads a header line: the named columns are found case-insensitively; every other column is ignored.
+CsvLayout headerLayout(const std::vector<std::string>& names, const PointColumns& columns,
+                       const std::string& where) {
+  auto find = [&](const std::string& name, const char* option) -> std::size_t {
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (lowered(names[i]) == lowered(name)) return i;
+    throw CliError(where + ": the header names no column \"" + name + "\" (it has " + joined(names) +
+                   "); choose the columns with " + option);
+  };
+  CsvLayout layout;
+  layout.fields = names.size();
+  layout.x = find(columns.x, "--columns X,Y");
+  layout.y = find(columns.y, "--columns X,Y");
+  if (!columns.weight.empty()) {
+    layout.weight = static_cast<long>(find(columns.weight, "--weight-column NAME"));
+  } else {
+    for (std::size_t i = 0; i < names.size(); ++i)
+      if (lowered(names[i]) == "weight") layout.weight = static_cast<long>(i);
+  }
+  return layout;
+}
+
+PointList readCsv(const std::string& path, const std::string& text, const PointColumns& columns) {
   PointList list;
   std::istringstream lines(text);
   std::string line;
   int lineNo = 0;
-  bool sawData = false;
+  bool sawData = false, sawHeader = false;
+  CsvLayout layout;
   while (std::getline(lines, line)) {
     ++lineNo;
     const std::vector<std::string> fields = splitFields(line);
@@ -80,53 +130,84 @@ PointList readCsv(const std::string& path, const std::string& text) {
         throw CliError(where + ": number " + fields[i] + " is out of the range of a double");
       numeric = numeric && kind == NumberText::kNumber;
     }
-    if (!numeric) {
-      // Only the first line that carries anything may be a header such as "x,y,weight".
-      if (!sawData && lineNo == 1) {
-        sawData = true;
-        continue;
-      }
-      throw CliError(where + ": expected numbers x,y[,weight], got \"" + line + "\"");
+    if (!numeric && !sawData && !sawHeader) {
+      // The first line that carries anything may be a header naming the columns, such as "x,y,weight".
+      layout = headerLayout(fields, columns, where);
+      sawHeader = true;
+      continue;
+    }
+    if (!sawData && !sawHeader) {
+      if (columns.named)
+        throw CliError(where +
+                       ": --columns and --weight-column name header columns, and the file has no "
+                       "header line");
+      if (fields.size() == 3)
+        throw CliError(where +
+                       ": 3 fields and no header line naming them; a third column is read only when "
+                       "named: start the file with \"x,y,weight\" for weights, or name it otherwise "
+                       "(\"x,y,flux\") to have it ignored");
+      if (fields.size() != 2)
+        throw CliError(where + ": expected 2 fields x,y (or a header line naming the columns), got " +
+                       std::to_string(fields.size()));
     }
     sawData = true;
-    if (values.size() < 2 || values.size() > 3) {
-      throw CliError(where + ": expected 2 or 3 fields (x,y[,weight]), got " + std::to_string(values.size()));
+    if (fields.size() != layout.fields)
+      throw CliError(where + ": expected " + std::to_string(layout.fields) + " fields" +
+                     (sawHeader ? " as the header names" : " (x,y)") + ", got " +
+                     std::to_string(fields.size()));
+    for (std::size_t i : {layout.x, layout.y, static_cast<std::size_t>(layout.weight)}) {
+      if (i < fields.size() && parseNumber(fields[i], values[i]) != NumberText::kNumber)
+        throw CliError(where + ": expected a number in column " + std::to_string(i + 1) + ", got \"" +
+                       fields[i] + "\"");
     }
-    addPoint(list, values[0], values[1], values.size() == 3 ? &values[2] : nullptr, where);
+    addPoint(list, values[layout.x], values[layout.y], layout.weight >= 0 ? &values[layout.weight] : nullptr,
+             where);
   }
   return list;
 }
 
-void addJsonPoint(PointList& list, const nlohmann::json& p, const std::string& where) {
+// A JSON number, or an error naming the point and the field and showing what stood there.
+double jsonNumber(const nlohmann::json& v, const std::string& where, const std::string& field) {
+  if (!v.is_number()) throw CliError(where + ": " + field + " must be a number, not " + v.dump());
+  return v.get<double>();
+}
+
+void addJsonPoint(PointList& list, const nlohmann::json& p, const std::string& where,
+                  const PointColumns& columns) {
   double x = 0, y = 0, w = 1;
   bool hasWeight = false;
+  const std::string weightKey = columns.weight.empty() ? "weight" : columns.weight;
   if (p.is_array() && (p.size() == 2 || p.size() == 3)) {
-    x = p.at(0).get<double>();
-    y = p.at(1).get<double>();
+    x = jsonNumber(p.at(0), where, "x");
+    y = jsonNumber(p.at(1), where, "y");
     hasWeight = p.size() == 3;
-    if (hasWeight) w = p.at(2).get<double>();
-  } else if (p.is_object() && p.contains("x") && p.contains("y")) {
-    x = p.at("x").get<double>();
-    y = p.at("y").get<double>();
-    hasWeight = p.contains("weight");
-    if (hasWeight) w = p.at("weight").get<double>();
+    if (hasWeight) w = jsonNumber(p.at(2), where, "weight");
+  } else if (p.is_object() && p.contains(columns.x) && p.contains(columns.y)) {
+    x = jsonNumber(p.at(columns.x), where, "\"" + columns.x + "\"");
+    y = jsonNumber(p.at(columns.y), where, "\"" + columns.y + "\"");
+    hasWeight = p.contains(weightKey);
+    if (hasWeight) w = jsonNumber(p.at(weightKey), where, "\"" + weightKey + "\"");
   } else {
-    throw CliError(where + ": expected [x, y(, weight)] or {\"x\":..., \"y\":...}");
+    throw CliError(where + ": expected [x, y(, weight)] or {\"" + columns.x + "\": ..., \"" + columns.y +
+                   "\": ...}, not " + p.dump());
   }
   addPoint(list, x, y, hasWeight ? &w : nullptr, where);
 }
 
-PointList readJson(const std::string& path, const std::string& text) {
+PointList readJson(const std::string& path, const std::string& text, const PointColumns& columns) {
   PointList list;
   try {
     nlohmann::json doc = nlohmann::json::parse(text);
     if (doc.is_object() && doc.contains("points")) doc = doc.at("points");
     if (!doc.is_array()) throw CliError(path + ": expected a JSON array of points or {\"points\": [...]}");
     for (std::size_t i = 0; i < doc.size(); ++i) {
-      addJsonPoint(list, doc[i], path + ": point " + std::to_string(i));
+      addJsonPoint(list, doc[i], path + ": point " + std::to_string(i), columns);
     }
-  } catch (const nlohmann::json::exception& e) {
-    throw CliError(path + ": bad JSON: " + e.what());
+  } catch (const nlohmann::json::parse_error& e) {
+    // The parser's text starts with its own tag ("[json.exception.parse_error.101] parse error at ...").
+    throw CliError(path + ": bad JSON at byte " + std::to_string(e.byte) + ": not valid JSON there");
+  } catch (const nlohmann::json::exception&) {
+    throw CliError(path + ": bad JSON: expected an array of points or {\"points\": [...]}");
   }
   return list;
 }
@@ -196,15 +277,15 @@ std::string formatNumber(double v) {
   return std::string(text, r.ptr);
 }
 
-PointList readPoints(const std::string& path) {
+PointList readPoints(const std::string& path, const PointColumns& columns) {
   std::string text = readWhole(path);
   // Editors on some systems start UTF-8 text with a byte-order mark; it carries nothing for us.
   static const std::string kUtf8Bom = "\xEF\xBB\xBF";
   if (text.compare(0, kUtf8Bom.size(), kUtf8Bom) == 0) text.erase(0, kUtf8Bom.size());
   const std::size_t first = text.find_first_not_of(" \t\r\n");
   PointList list = (first != std::string::npos && (text[first] == '[' || text[first] == '{'))
-                       ? readJson(path, text)
-                       : readCsv(path, text);
+                       ? readJson(path, text, columns)
+                       : readCsv(path, text, columns);
   if (list.points.empty()) throw CliError(path + ": no points in file");
   return list;
 }

@@ -24,11 +24,23 @@ struct PointList {
   bool weighted = false;
 };
 
-// Reads "x,y[,weight]" lines (commas, semicolons, tabs or spaces between fields; an optional header line;
-// blank lines and lines starting with '#' skipped) or, when the file starts with '[' or '{', JSON: an
-// array of [x, y(, w)] arrays or of {"x", "y"(, "weight")} objects, bare or under the key "points".
-// Throws CliError naming the file, and the line for CSV, on anything it cannot read.
-PointList readPoints(const std::string& path);
+// The file name that stands for standard input.
+inline const std::string kStdinName = "-";
+
+// Which columns of a point file hold x, y and the weight: names in a CSV header line or keys of JSON
+// objects. `named` when the user chose them (--columns, --weight-column).
+struct PointColumns {
+  std::string x = "x", y = "y", weight;  // weight "": a column named "weight" when there is one
+  bool named = false;
+};
+
+// Reads CSV (commas, semicolons, tabs or spaces between fields; blank lines and lines starting with '#'
+// skipped): "x,y" lines, or a header line naming the columns, of which x, y and weight (or those chosen in
+// `columns`) are read and any others ignored; a third column without a header is refused, never taken as
+// a weight. A file starting with '[' or '{' is JSON: an array of [x, y(, w)] arrays or of {"x", "y"(,
+// "weight")} objects, bare or under the key "points". "-" reads standard input. Throws CliError naming the
+// file, and the line for CSV or the point for JSON, on anything it cannot read.
+PointList readPoints(const std::string& path, const PointColumns& columns = {});
 
 // Largest decoded pattern the readers accept unless --max-image-pels raises it: 2^26 pels, 64 MB of 8-bit
 // pels. Patterns are drawings of grid nodes, a few thousand pels a side at most, and a compressed file of a

@@ -13,8 +13,59 @@
 namespace ptmatch_cli {
 namespace {
 
+// --columns X,Y and --weight-column NAME, which every subcommand that reads point files takes.
+struct ColumnText {
+  std::string columns, weight;
+};
+
+void addColumnOptions(CLI::App& cmd, ColumnText& c) {
+  cmd.add_option("--columns", c.columns,
+                 "point files: the header's names of the x and y columns, X,Y (default x,y)");
+  cmd.add_option("--weight-column", c.weight,
+                 "point files: the header's name of the weight column (default: a column named weight)");
+}
+
+// The option parser's "Could not convert: --max-results = 2.5" in the tool's words: the option, the value
+// and what it takes.
+std::string conversionMessage(const std::string& text) {
+  static const std::pair<const char*, const char*> kTakes[] = {
+      {"--max-results", "an integer >= 1"},
+      {"--min-coverage", "a fraction from 0 to 1"},
+      {"--time-limit", "a number of seconds, or 0 for no limit"},
+      {"--pel-size", "a distance > 0"},
+      {"--max-image-pels", "an integer number of pels > 0"},
+      {"--snap", "a distance > 0, or 0 for a fifth of the shorter step"},
+      {"--seed", "an integer >= 0"},
+  };
+  const std::string prefix = "Could not convert: ";
+  const std::size_t equals = text.find(" = ");
+  if (text.rfind(prefix, 0) != 0 || equals == std::string::npos) return text;
+  const std::string option = text.substr(prefix.size(), equals - prefix.size());
+  const std::string value = text.substr(equals + 3);
+  for (const auto& [name, takes] : kTakes) {
+    if (option == name) return option + ": expected " + takes + ", not \"" + value + "\"";
+  }
+  return option + ": cannot read \"" + value + "\"";
+}
+
+PointColumns parseColumns(const ColumnText& c) {
+  PointColumns columns;
+  columns.named = !c.columns.empty() || !c.weight.empty();
+  columns.weight = c.weight;
+  if (c.columns.empty()) return columns;
+  const std::size_t comma = c.columns.find(',');
+  if (comma == std::string::npos || comma == 0 || comma + 1 == c.columns.size() ||
+      c.columns.find(',', comma + 1) != std::string::npos)
+    throw CliError("--columns: expected two column names X,Y, got \"" + c.columns + "\"");
+  columns.x = c.columns.substr(0, comma);
+  columns.y = c.columns.substr(comma + 1);
+  return columns;
+}
+
 void addTrainOptions(CLI::App& cmd, TrainOptions& o) {
-  auto* model = cmd.add_option("-m,--model", o.model, "model points: CSV (x,y[,weight] per line) or JSON");
+  auto* model = cmd.add_option(
+      "-m,--model", o.model,
+      "model points: CSV (x,y per line, or a header naming x, y and weight) or JSON; - for stdin");
   auto* pattern =
       cmd.add_option("-p,--pattern", o.pattern, "grid pattern: PNG or PGM (P2/P5), nonzero pels are nodes");
   model->excludes(pattern);
@@ -60,20 +111,24 @@ int main(int argc, char** argv) {
   std::string toolFile, output;
   std::vector<std::string> dataFiles;
   unsigned seed = 1;
+  ColumnText columnText;
 
   CLI::App* trainCmd = app.add_subcommand("train", "train a tool and store it in a file");
   addTrainOptions(*trainCmd, train);
+  addColumnOptions(*trainCmd, columnText);
   trainCmd->add_option("-o,--output", output, "file to store the trained tool in")->required();
 
   CLI::App* runCmd = app.add_subcommand("run", "run a stored tool on one or more data point files");
   runCmd->add_option("tool", toolFile, "stored tool (from ptmatch train)")->required();
-  runCmd->add_option("data", dataFiles, "data point files (CSV or JSON)")->required();
+  runCmd->add_option("data", dataFiles, "data point files (CSV or JSON; - for stdin)")->required();
   addRunOptions(*runCmd, run, true);
+  addColumnOptions(*runCmd, columnText);
 
   CLI::App* matchCmd = app.add_subcommand("match", "train and run in one step");
   addTrainOptions(*matchCmd, train);
   matchCmd->add_option("data", dataFiles, "data point files (CSV or JSON)")->required();
   addRunOptions(*matchCmd, run, true);
+  addColumnOptions(*matchCmd, columnText);
 
   CLI::App* gridCmd = app.add_subcommand("grid", "give grid indices to points near a regular grid");
   gridCmd->add_option("points", grid.points, "point file (CSV or JSON)")->required();
@@ -83,6 +138,7 @@ int main(int argc, char** argv) {
   gridCmd->add_option("--snap", grid.snap,
                       "largest distance of a point from its node (0: a fifth of a step)");
   gridCmd->add_flag("--json", grid.json, "print JSON instead of a table");
+  addColumnOptions(*gridCmd, columnText);
 
   CLI::App* demoCmd = app.add_subcommand("demo", "match a generated fiducial scene and show the result");
   demoCmd->add_option("--seed", seed, "seed of the noise and clutter (default 1)");
@@ -97,12 +153,16 @@ int main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
+  } catch (const CLI::ConversionError& e) {
+    reportError(conversionMessage(e.what()));
+    return kError;
   } catch (const CLI::ParseError& e) {
     reportError(e.what());
     return kError;
   }
 
   try {
+    train.columns = run.columns = grid.columns = parseColumns(columnText);
     if (*trainCmd) return trainCommand(train, output);
     if (*runCmd) return runCommand(toolFile, dataFiles, run);
     if (*matchCmd) return matchCommand(train, dataFiles, run);

@@ -68,6 +68,44 @@ std::vector<std::pair<std::int32_t, std::int32_t>> correspondences(const RunReco
   return pairs;
 }
 
+// A pattern-trained tool's pose maps client coordinates for a dense pattern but pattern pels for a sparse
+// one, and the result does not say which; the frame whose placement lies closer to the paired data points
+// is the one the pose was fitted in (the two coincide when a pel is one client unit).
+std::vector<xcVector<2>> placeModel(const RunRecord& record, const xcPointMatcherResult& result) {
+  const xcXform<2>& pose = result.modelToDataXform();
+  std::vector<xcVector<2>> client, pels;
+  for (const xcVector<2>& m : record.model) client.push_back(pose * m);
+  if (record.nodes.empty()) return client;
+  for (const xcPair<std::int32_t>& n : record.nodes) pels.push_back(pose * xcVector<2>(n));
+  double clientSum = 0, pelSum = 0;
+  for (const auto& [m, d] : correspondences(record, result)) {
+    clientSum += (client[m] - record.data[d]).len();
+    pelSum += (pels[m] - record.data[d]).len();
+  }
+  return pelSum < clientSum ? pels : client;
+}
+
+double dataFitError(const RunRecord& record, const xcPointMatcherResult& result) {
+  if (result.runMode() != xcPointMatcherDefs::ePointToGrid) return result.fitError();
+  const std::vector<xcVector<2>> placed = placeModel(record, result);
+  double sum = 0;
+  std::size_t n = 0;
+  for (const auto& [m, d] : correspondences(record, result)) {
+    const xcVector<2> r = placed[m] - record.data[d];
+    sum += r.x() * r.x() + r.y() * r.y();
+    ++n;
+  }
+  return n ? std::sqrt(sum / static_cast<double>(n)) : 0.0;
+}
+
+nlohmann::ordered_json jsonDocument(const std::string& command, const nlohmann::ordered_json& runs) {
+  return {{"schema", kJsonSchema}, {"command", command}, {"runs", runs}};
+}
+
+nlohmann::ordered_json failedRunJson(const std::string& file, const std::string& error) {
+  return {{"file", file}, {"ok", false}, {"error", error}};
+}
+
 nlohmann::ordered_json poseJson(const xcXform<2>& pose) {
   const xcMatrix<2>& m = pose.matrix();
   return {{"matrix", {{m.element(0, 0), m.element(0, 1)}, {m.element(1, 0), m.element(1, 1)}}},
@@ -83,13 +121,16 @@ nlohmann::ordered_json runJson(const RunRecord& record) {
   for (const xcPointMatcherResult& r : record.results.results()) {
     nlohmann::ordered_json pairs = nlohmann::ordered_json::array();
     for (const auto& p : correspondences(record, r)) pairs.push_back({p.first, p.second});
-    results.push_back({{"mode", modeName(r.runMode())},
-                       {"pose", poseJson(r.modelToDataXform())},
-                       {"coverage", r.coverage()},
-                       {"fit_error", r.fitError()},
-                       {"correspondences", pairs}});
+    nlohmann::ordered_json entry = {{"mode", modeName(r.runMode())},
+                                    {"pose", poseJson(r.modelToDataXform())},
+                                    {"coverage", r.coverage()},
+                                    {"fit_error", dataFitError(record, r)}};
+    if (r.runMode() == xcPointMatcherDefs::ePointToGrid) entry["fit_error_pel2"] = r.fitError();
+    entry["correspondences"] = pairs;
+    results.push_back(entry);
   }
   return {{"file", record.source},
+          {"ok", true},
           {"data_points", record.data.size()},
           {"model_points", record.model.size()},
           {"time_s", record.results.time()},
@@ -112,7 +153,7 @@ void printTable(std::ostream& out, const RunRecord& record) {
     const xcXform<2>& pose = r.modelToDataXform();
     char line[160];
     std::snprintf(line, sizeof line, "%4zu  %8.4f  %9.4f  %12.4f  %8.5f  %10.4f  %10.4f  %7zu\n", i + 1,
-                  r.coverage(), r.fitError(), pose.matrix().xRot().toDouble() * kDegPerRad,
+                  r.coverage(), dataFitError(record, r), pose.matrix().xRot().toDouble() * kDegPerRad,
                   uniformScale(pose), pose.trans().x(), pose.trans().y(), correspondences(record, r).size());
     out << line;
     const xcMatrix<2>& m = pose.matrix();

@@ -28,6 +28,22 @@ void describeModel(const xcPointMatcher& tool, RunRecord& record);
 std::vector<std::pair<std::int32_t, std::int32_t>> correspondences(const RunRecord& record,
                                                                    const xcPointMatcherResult& result);
 
+// Version of the --json document's shape, raised whenever a key changes meaning or disappears. Every
+// command prints {"schema": kJsonSchema, "command": ..., "runs": [...]}, one entry per input file, and a
+// failed input's entry is {"file": ..., "ok": false, "error": "..."}; the others carry "ok": true.
+constexpr int kJsonSchema = 1;
+nlohmann::ordered_json jsonDocument(const std::string& command, const nlohmann::ordered_json& runs);
+nlohmann::ordered_json failedRunJson(const std::string& file, const std::string& error);
+
+// The model points where the result puts them in the data, in the order of record.model.
+std::vector<xcVector<2>> placeModel(const RunRecord& record, const xcPointMatcherResult& result);
+
+// The root-mean-square distance, in data units, between the matched data points and the model points the
+// pose places on them, for every kind of tool. The library's own figure is that already for a points-
+// trained tool; for a dense pattern it is the mean squared residual in pattern pels, which the JSON keeps
+// as "fit_error_pel2".
+double dataFitError(const RunRecord& record, const xcPointMatcherResult& result);
+
 // The pose as matrix + translation and as rotation (degrees) and scale.
 nlohmann::ordered_json poseJson(const xcXform<2>& pose);
 nlohmann::ordered_json runJson(const RunRecord& record);

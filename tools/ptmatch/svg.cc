@@ -84,7 +84,7 @@ void drawLegend(std::ostream& svg, const RunRecord& record, const xcPointMatcher
     svg << "<text x=\"10\" y=\"40\">" << poseText(*best) << "</text>\n"
         << "<text x=\"10\" y=\"60\">coverage " << num(best->coverage()) << " ("
         << correspondences(record, *best).size() << " model points matched), fit error "
-        << format3(best->fitError()) << "</text>\n";
+        << format3(dataFitError(record, *best)) << "</text>\n";
   } else {
     svg << "<text x=\"10\" y=\"40\">no pose found</text>\n";
   }
@@ -111,24 +111,6 @@ void drawScaleBar(std::ostream& svg, const Frame& frame) {
   svg << "<g font-family=\"sans-serif\" font-size=\"12\"><line x1=\"" << num(x0) << "\" y1=\"" << num(y)
       << "\" x2=\"" << num(x1) << "\" y2=\"" << num(y) << "\" stroke=\"black\" stroke-width=\"2\"/>"
       << "<text x=\"" << num(x0) << "\" y=\"" << num(y - 6) << "\">" << text << "</text></g>\n";
-}
-
-// The model points where the result puts them in the data. A pattern-trained tool's pose maps client
-// coordinates for a dense pattern but pattern pels for a sparse one, and the result does not say which;
-// the frame whose placement lies closer to the paired data points is the one the pose was fitted in (the
-// two coincide when a pel is one client unit).
-std::vector<xcVector<2>> placeModel(const RunRecord& record, const xcPointMatcherResult& best) {
-  const xcXform<2>& pose = best.modelToDataXform();
-  std::vector<xcVector<2>> client, pels;
-  for (const xcVector<2>& m : record.model) client.push_back(pose * m);
-  if (record.nodes.empty()) return client;
-  for (const xcPair<std::int32_t>& n : record.nodes) pels.push_back(pose * xcVector<2>(n));
-  double clientSum = 0, pelSum = 0;
-  for (const auto& [m, d] : correspondences(record, best)) {
-    clientSum += (client[m] - record.data[d]).len();
-    pelSum += (pels[m] - record.data[d]).len();
-  }
-  return pelSum < clientSum ? pels : client;
 }
 
 }  // namespace
