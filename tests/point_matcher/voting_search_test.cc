@@ -88,7 +88,7 @@ const xcXform<2> kX(xcMatrix<2>(2, 0, 0, 2), xcVector<2>(1, 1));
 TEST(SearchWindow, FullRangesLetTheCentreRoamTheImageWithEightPelsToSpare) {
   Window w;
   ASSERT_TRUE(
-      xf_SearchWindow(kX, xcVector<2>(2.25, 1.0), 20, 10, xcRange::FullRange(), xcRange::FullRange(), w));
+      xf_SearchWindow(kX, xcVector<2>(2.25, 1.0), {20, 10}, xcRange::FullRange(), xcRange::FullRange(), w));
   // Centre at pel (5.5, 3): x from floor(-5.5) - 8 = -14 to ceil(19 - 5.5) + 8 = 22, y from -11 to 14.
   EXPECT_EQ(w, Window(-14, -11, 36, 25));
 }
@@ -96,22 +96,22 @@ TEST(SearchWindow, FullRangesLetTheCentreRoamTheImageWithEightPelsToSpare) {
 TEST(SearchWindow, FiniteRangesNarrowItAreClampedToTheImageOrLeaveNoWindow) {
   Window w;
   const xcVector<2> centre(2.25, 1.0);
-  ASSERT_TRUE(xf_SearchWindow(kX, centre, 20, 10, xcRange(-1.2, 0.7), xcRange(-100.0, 2.0), w));
+  ASSERT_TRUE(xf_SearchWindow(kX, centre, {20, 10}, xcRange(-1.2, 0.7), xcRange(-100.0, 2.0), w));
   // x: floor(-2.4) = -3 to ceil(1.4) = 2; y: -200 pels clamps to -11, +4 pels stays.
   EXPECT_EQ(w, Window(-3, -11, 5, 15));
   // One infinite end clamps like any other far end.
-  ASSERT_TRUE(xf_SearchWindow(kX, centre, 20, 10, xcRange(-kInf, 0.0), xcRange::FullRange(), w));
+  ASSERT_TRUE(xf_SearchWindow(kX, centre, {20, 10}, xcRange(-kInf, 0.0), xcRange::FullRange(), w));
   EXPECT_EQ(w.x(), -14);
   EXPECT_EQ(w.x() + w.width(), 0);
   // Ranges wholly outside the image leave no window.
-  EXPECT_FALSE(xf_SearchWindow(kX, centre, 20, 10, xcRange(50.0, 60.0), xcRange::FullRange(), w));
-  EXPECT_FALSE(xf_SearchWindow(kX, centre, 20, 10, xcRange::FullRange(), xcRange(-90, -10), w));
+  EXPECT_FALSE(xf_SearchWindow(kX, centre, {20, 10}, xcRange(50.0, 60.0), xcRange::FullRange(), w));
+  EXPECT_FALSE(xf_SearchWindow(kX, centre, {20, 10}, xcRange::FullRange(), xcRange(-90, -10), w));
 }
 
 TEST(SearchWindow, AModelCentreBeyondTwoToTheTwentyNinePelsIsRefused) {
   Window w;
   EXPECT_THROW(
-      xf_SearchWindow(kX, xcVector<2>(3e8, 0.0), 20, 10, xcRange::FullRange(), xcRange::FullRange(), w),
+      xf_SearchWindow(kX, xcVector<2>(3e8, 0.0), {20, 10}, xcRange::FullRange(), xcRange::FullRange(), w),
       Defs::BadParams);
 }
 
@@ -174,18 +174,14 @@ TEST(CoarseSweep, FindsTheModelAtItsPelOffsetWithAllVotes) {
   Points data = voting_test::mapped(shift, kModel);
   data.push_back(xcVector<2>(-10 * g, -10 * g));  // so that the model's own corner is not the image's
 
-  const xcPointMatcherRunParams effective = xf_EffectiveVotingParams(xcPointMatcherRunParams(), model);
-  xcPelBuffer<std::uint8_t> image;
-  const xcXform<2> X = xf_RenderDataImage(data, g, image);
-  Window window;
-  ASSERT_TRUE(xf_SearchWindow(X, model.center, image.width(), image.height(), xcRange::FullRange(),
-                              xcRange::FullRange(), window));
-  xc_VoteSpace votes(image, window, model.points.size());
-  xc_CandidateStore store(xf_CandidateStoreTopScore(model), 8);
-  xf_CoarseSweep(model, effective, X, votes, store);
+  xcPointMatcherRunParams params;
+  params.maxNumResults(8);
+  xc_VotingSearch search(data, model, params);
+  ASSERT_TRUE(search.hasWindow());
+  xf_CoarseSweep(search);
 
   xc_PoseCandidate best;
-  ASSERT_EQ(store.first(best), 5);
+  ASSERT_EQ(search.coarseStore().first(best), 5);
   EXPECT_LE(std::abs(best.offset.x() - 7), 1);
   EXPECT_LE(std::abs(best.offset.y() + 3), 1);
   EXPECT_EQ(best.scale, 1.0);
