@@ -77,7 +77,9 @@ xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool) {
     return ar;
   }
   // A record that fails part way, or whose parts do not hold together, must not leave a half-loaded tool
-  // that runs: the caller gets the exception and an untrained tool.
+  // that runs: the caller gets the exception and an untrained tool. Loading starts from an untrained tool,
+  // so that no part the record lacks (a point model, when it holds a pattern) survives from before.
+  tool.untrain();
   try {
     xcPointMatcher::archive_(ar, tool, 0);
   } catch (...) {
@@ -89,8 +91,7 @@ xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool) {
 
 void xcPointMatcher::archive_(xcArchive& ar, xcPointMatcher& tool, int nestingDepth) {
   xc_ppmatch::archiveRecordVersion(ar, __LINE__);
-  const std::int32_t modelFlag =
-      tool.mode_ == xcPointMatcherDefs::eExhaustiveMode ? kPresentExhaustive : kPresent;
+  const std::int32_t modelFlag = tool.kind_ == Kind::eExhaustive ? kPresentExhaustive : kPresent;
   const std::int32_t loadedModelFlag =
       archiveOwned(ar, tool.model_ptr_, modelFlag, [&](xc_PointMatcherModel& m) { archiveModel(ar, m); });
   const std::int32_t loadedPatternFlag =
@@ -109,12 +110,16 @@ void xcPointMatcher::archive_(xcArchive& ar, xcPointMatcher& tool, int nestingDe
   ar || tool.patternClientFromImage_ || tool.patternPelCount_;
   xfArchiveVector(ar, tool.gridPositions_, archivePosition);
   if (ar.isLoading()) {
+    // A model stored without the exhaustive mark runs the voting search. A model that is not trained
+    // makes no tool of its own.
     if (loadedModelFlag == kPresentExhaustive) {
-      tool.mode_ = xcPointMatcherDefs::eExhaustiveMode;
-    } else if (loadedModelFlag != 0 || !tool.model_ptr_) {
-      // A model stored without the exhaustive mark runs the voting search, whatever the target ran before;
-      // and without a model the exhaustive search has nothing to enumerate.
-      tool.mode_ = xcPointMatcherDefs::eAutoDetect;
+      tool.kind_ = Kind::eExhaustive;
+    } else if (tool.model_ptr_ && tool.model_ptr_->trained) {
+      tool.kind_ = Kind::eVoting;
+    } else if (tool.gridCorresponder_) {
+      tool.kind_ = Kind::ePattern;
+    } else {
+      tool.kind_ = Kind::eUntrained;
     }
     tool.checkLoaded_(loadedModelFlag != 0, loadedPatternFlag != 0);
   }

@@ -126,7 +126,7 @@ void checkGridPositions(const std::vector<xcPair<std::int32_t>>& positions,
 
 void xcPointMatcher::checkLoaded_(bool modelLoaded, bool patternLoaded) {
   if (modelLoaded && patternLoaded) refuse("point matcher record with both a point model and a grid pattern");
-  if (modelLoaded) checkModel(*model_ptr_, mode_ == xcPointMatcherDefs::eExhaustiveMode);
+  if (modelLoaded) checkModel(*model_ptr_, kind_ == Kind::eExhaustive);
   if (!patternLoaded) return;
 
   if (!finite(patternClientFromImage_) || patternClientFromImage_.isSingular())
@@ -145,7 +145,7 @@ void xcPointMatcher::checkLoaded_(bool modelLoaded, bool patternLoaded) {
 
   if (nestedMatcher_ && nestedMatcher_->model_ptr_ && nestedMatcher_->model_ptr_->trained) {
     // A sparse pattern's pels are matched as the points of a voting tool, one point per grid position.
-    if (nestedMatcher_->mode_ == xcPointMatcherDefs::eExhaustiveMode)
+    if (nestedMatcher_->kind_ == Kind::eExhaustive)
       refuse("pattern whose nested point matcher is exhaustive");
     if (nestedMatcher_->model_ptr_->points.size() != gridPositions_.size())
       refuse("pattern whose nested point matcher has a point count different from its pel count");
