@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-namespace xc_gridcorr {
+namespace xc_grid_corresponder {
 namespace {
 
 // Features taken together in one pass over the byte counters: the counters are loaded and stored once
@@ -100,4 +100,4 @@ const std::int32_t* RowProbe::scoreRow(const unsigned char* const* rows, std::in
   return scores;
 }
 
-}  // namespace xc_gridcorr
+}  // namespace xc_grid_corresponder

@@ -9,7 +9,7 @@
 
 #include "foundation/stop_countdown.h"
 
-namespace xc_gridcorr {
+namespace xc_grid_corresponder {
 
 // Scores of the shifts (0, y) to (shiftsPerRow - 1, y). A shift's score is the number of features whose
 // work pel at (x + column, y + row) equals the feature's value, except that it is 0 when none of the
@@ -45,4 +45,4 @@ class RowProbe {
   xc_StopCountdown stop_{kComparisonsPerPoll};
 };
 
-}  // namespace xc_gridcorr
+}  // namespace xc_grid_corresponder

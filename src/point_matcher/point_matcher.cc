@@ -3,10 +3,14 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
+#include <foundation/exception.h>
 #include <ptmatch/point_to_grid_corresponder.h>
 
 #include <ptmatch/point_matcher_model.h>
+
+#include "point_matcher/search_limits.h"
 
 namespace {
 
@@ -45,9 +49,9 @@ void checkWeights(const std::vector<std::int32_t>& weights) {
     }
   }
   if (positive < 2) throw xcPointMatcherDefs::BadParams(L"At least two weights must be positve.");
-  // The total weight is a 32-bit quantity everywhere it is used.
-  if (sum > std::numeric_limits<std::int32_t>::max()) {
-    throw xcPointMatcherDefs::BadParams(L"the sum of the positive weights must be <= 2147483647\n");
+  if (sum > kMaxTotalWeight) {
+    throw xcPointMatcherDefs::BadParams(
+        xfWiden("the sum of the positive weights must be <= " + std::to_string(kMaxTotalWeight) + "\n"));
   }
 }
 

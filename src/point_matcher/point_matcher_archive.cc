@@ -22,8 +22,8 @@ constexpr std::int32_t kPresentExhaustive = xcPointMatcherDefs::eExhaustiveMode;
 void archiveModel(xcArchive& ar, xc_PointMatcherModel& m) {
   std::uint32_t version = kModelVersion;
   ar || version;
-  if (ar.isLoading() && version != 0 && version != 1 && version != xc_ppmatch::kRecordVersion) {
-    throw xcArchive::UnknownVersion(xc_ppmatch::kRecordSource, __LINE__);
+  if (ar.isLoading() && version != 0 && version != 1 && version != xc_point_matcher::kRecordVersion) {
+    throw xcArchive::UnknownVersion(xc_point_matcher::kRecordSource, __LINE__);
   }
   ar || m.trained || m.defaultGridSize;
   xf_PersistenceHelper(ar, m.boundingBox);
@@ -90,7 +90,7 @@ xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool) {
 }
 
 void xcPointMatcher::archive_(xcArchive& ar, xcPointMatcher& tool, int nestingDepth) {
-  xc_ppmatch::archiveRecordVersion(ar, __LINE__);
+  xc_point_matcher::archiveRecordVersion(ar, __LINE__);
   const std::int32_t modelFlag = tool.kind_ == Kind::eExhaustive ? kPresentExhaustive : kPresent;
   const std::int32_t loadedModelFlag =
       archiveOwned(ar, tool.model_ptr_, modelFlag, [&](xc_PointMatcherModel& m) { archiveModel(ar, m); });

@@ -1,11 +1,15 @@
-// The limits of the voting search and of run's voting path, each with the reason it exists. Inputs beyond
-// them are refused with xcPointMatcherDefs::BadParams, and the refusals build their messages from these
-// constants. The sampling limit (kMaxSamplesPerAxis, pose_sampling.h) and the size limits of the fits
-// (kMinSearchSize, kMaxSearchSize, search_setup.h) live beside the code they guard.
+// The limits of the point model, of the voting search and of run's voting path, each with the reason it
+// exists. Inputs beyond them are refused with xcPointMatcherDefs::BadParams, and the refusals build their
+// messages from these constants. The sampling limit (kMaxSamplesPerAxis, pose_sampling.h) and the size limits
+// of the fits (kMinSearchSize, kMaxSearchSize, search_setup.h) live beside the code they guard.
 #pragma once
 
 #include <cstdint>
 #include <limits>
+
+// The total weight of a model, the sum of its positive weights, is a 32-bit quantity everywhere it is
+// used: training and loading refuse weights that sum past it.
+inline constexpr std::int64_t kMaxTotalWeight = std::numeric_limits<std::int32_t>::max();
 
 // An unweighted vote counts model points in a 16-bit accumulator.
 inline constexpr std::int32_t kVotingMaxModelPoints = std::numeric_limits<std::int16_t>::max();
