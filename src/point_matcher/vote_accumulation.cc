@@ -122,7 +122,8 @@ std::int64_t xf_AccumulateVotesWithKernel(xc_PelRowsKernel add, const xcPelBuffe
   VoteBlock b;
   for (const xcPair<std::int32_t>& p : projected) {
     if (!finder.find(p, b)) continue;
-    add(b.data, b.acc, b.acc, b.width, b.height, finder.dataStride(), finder.accStride(), finder.accStride());
+    add(xc_PelRowsBlock{b.data, b.acc, b.acc, b.width, b.height, finder.dataStride(), finder.accStride(),
+                        finder.accStride()});
     pelAdds += std::int64_t{b.width} * b.height;
     poll.add(std::int64_t{b.width} * b.height);
   }
@@ -158,12 +159,13 @@ void xf_AccumulateWeightedVotes(const xcPelBuffer<std::uint8_t>& dataImage,
     const std::int16_t q = voteWeights[i];
     if (q == 0 || !finder.find(projected[i], b)) continue;
     poll.add(std::int64_t{b.width} * b.height);
+    const xc_PelRowsBlock block{b.data, b.acc, b.acc, b.width, b.height, s8, s16, s16};
     if (q == 1) {
-      kernels.add(b.data, b.acc, b.acc, b.width, b.height, s8, s16, s16);
+      kernels.add(block);
     } else if (q == -1) {
-      kernels.subtract(b.data, b.acc, b.acc, b.width, b.height, s8, s16, s16);
+      kernels.subtract(block);
     } else {
-      kernels.addWeighted(b.data, q, b.acc, b.acc, b.width, b.height, s8, s16, s16);
+      kernels.addWeighted(block, q);
     }
   }
 }
