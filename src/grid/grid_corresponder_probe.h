@@ -30,9 +30,14 @@ class RowProbe {
   const std::int32_t* scoreRow(const unsigned char* const* rows, std::int32_t y);
 
  private:
-  // Adds to out[lo, hi) the agreements of the features [begin, end) at the shifts lo to hi - 1.
-  void accumulate_(const unsigned char* const* rows, std::int32_t y, std::size_t begin, std::size_t end,
-                   std::int32_t lo, std::int32_t hi, std::int32_t* out);
+  // Features [begin, end) in model order.
+  struct FeatureRange {
+    std::size_t begin;
+    std::size_t end;
+  };
+  // Adds to out[lo, hi) the agreements of the features at the shifts lo to hi - 1.
+  void accumulate_(const unsigned char* const* rows, std::int32_t y, FeatureRange features, std::int32_t lo,
+                   std::int32_t hi, std::int32_t* out);
 
   std::vector<std::int32_t> rowOf_;     // feature rows, in model order
   std::vector<std::int32_t> columnOf_;  // feature columns
