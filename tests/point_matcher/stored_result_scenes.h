@@ -51,7 +51,7 @@ inline std::string resultBytes(const xcPointMatcherResultSet& set) {
 }
 
 // Odd seeds narrow the ranges and ask for more results, so that both the whole-window and the narrowed
-// searches are fixed.
+// searches are fixed; seeds 3, 7, ... add a start pose.
 inline xcPointMatcherRunParams paramsFor(std::uint32_t seed) {
   xcPointMatcherRunParams params;
   if (seed % 2 == 1) {
@@ -59,6 +59,11 @@ inline xcPointMatcherRunParams paramsFor(std::uint32_t seed) {
     params.scaleUncertainty(xcRange(-0.05, 0.05));
     params.maxNumResults(4);
     params.minCoverage(0.4);
+  }
+  if (seed % 4 == 3) {  // a start pose, and translation ranges about it
+    params.startPose(voting_test::similarity(3.0, 1.0, 5.0, -5.0));
+    params.xTranslationUncertainty(xcRange(-70.0, 70.0));
+    params.yTranslationUncertainty(xcRange(-60.0, 80.0));
   }
   return params;
 }
