@@ -20,14 +20,14 @@ using Window = xcRectangle<std::int32_t>;
 TEST(LabelImage, OverlappingBlocksHoldTheLaterPointsLabel) {
   const Points points{xcVector<2>(0, 0), xcVector<2>(2, 0)};
   xcPelBuffer<std::uint8_t> dataImage;
-  const xcXform<2> X = xf_RenderDataImage(points, 1.0, dataImage);  // pels (1, 1) and (3, 1)
+  const xcXform<2> searchToPel = xf_RenderDataImage(points, 1.0, dataImage);  // pels (1, 1) and (3, 1)
   xcPelBuffer<std::int32_t> blocks(dataImage.width(), dataImage.height());
-  xf_RenderLabelImage(points, X, blocks);
+  xf_RenderLabelImage(points, searchToPel, blocks);
   const std::vector<std::int32_t> row1{1, 1, 2, 2, 2};
   for (std::int32_t x = 0; x < 5; ++x) EXPECT_EQ(blocks.get(x, 1), row1[static_cast<std::size_t>(x)]) << x;
 
   xcPelBuffer<std::int32_t> pels(dataImage.width(), dataImage.height());
-  xf_RenderPelLabelImage(points, X, pels);
+  xf_RenderPelLabelImage(points, searchToPel, pels);
   const std::vector<std::int32_t> single{0, 1, 0, 2, 0};
   for (std::int32_t x = 0; x < 5; ++x) EXPECT_EQ(pels.get(x, 1), single[static_cast<std::size_t>(x)]) << x;
   EXPECT_EQ(pels.get(1, 0), 0);
@@ -41,9 +41,9 @@ TEST_P(LabelImageRandom, BlockLabelsMarkExactlyTheDataImagesPels) {
   Points points;
   for (int k = 0; k < 40; ++k) points.emplace_back(coord(rng), coord(rng));
   xcPelBuffer<std::uint8_t> dataImage;
-  const xcXform<2> X = xf_RenderDataImage(points, 1.3, dataImage);
+  const xcXform<2> searchToPel = xf_RenderDataImage(points, 1.3, dataImage);
   xcPelBuffer<std::int32_t> blocks(dataImage.width(), dataImage.height());
-  xf_RenderLabelImage(points, X, blocks);
+  xf_RenderLabelImage(points, searchToPel, blocks);
   for (std::int32_t y = 0; y < dataImage.height(); ++y) {
     for (std::int32_t x = 0; x < dataImage.width(); ++x) {
       ASSERT_EQ(blocks.get(x, y) != 0, dataImage.get(x, y) == 1) << x << ", " << y;
