@@ -436,7 +436,7 @@ int sweep(int seeds, bool autoGrid) {
 
 // The search's stages timed one by one, as xf_VotingSearch runs them on the parameters run prepares.
 struct StageTimes {
-  double setup = 0, sweep = 0, refine = 0, verifyWithRefine = 0, total = 0;
+  double setup = 0, sweep = 0, refine = 0, verify = 0, total = 0;
 };
 
 // Processor time of this process: on a busy machine the wall clock measures the other processes too.
@@ -458,29 +458,19 @@ StageTimes stageTimes(const Case& c) {
   searchParams.minCoverage(0.5 * c.params.minCoverage());
   StageTimes t;
   CpuTimer timer;
-  const xcPointMatcherRunParams effective = xf_EffectiveVotingParams(searchParams, model);
-  const Points frame = xf_SearchFrameData(c.scene.data, xf_StartPoseInverse(searchParams));
-  xcPelBuffer<std::uint8_t> image;
-  const xcXform<2> X = xf_RenderDataImage(frame, effective.gridSize(), image);
-  xcRectangle<std::int32_t> window;
-  xf_SearchWindow(X, model.center, image.width(), image.height(), effective.xTranslationUncertainty(),
-                  effective.yTranslationUncertainty(), window);
-  xc_VoteSpace votes(image, window, model.points.size());
-  xc_CandidateStore coarse(xf_CandidateStoreTopScore(model), effective.maxNumResults());
+  xc_VotingSearch search(c.scene.data, model, searchParams);
   t.setup = timer.sec();
   timer.start();
-  xf_CoarseSweep(model, effective, X, votes, coarse);
+  xf_CoarseSweep(search);
   t.sweep = timer.sec();
   timer.start();
-  xcPelBuffer<std::int32_t> labels(image.width(), image.height());
-  xf_RenderLabelImage(frame, X, labels);
-  xc_CandidateStore refined(xf_CandidateStoreTopScore(model), effective.maxNumResults());
-  xf_RefineCandidates(frame, model, effective, votes, labels, X, coarse, refined);
+  const xc_LabelImages labels = xf_RenderLabelImages(search);
+  xf_RefineCandidates(search, labels.blocks);
   t.refine = timer.sec();
   timer.start();
   xc_PoseScoreStore poses(model.totalWeight, 8 * c.params.maxNumResults());
-  xf_VerifyCandidates(c.scene.data, frame, model, effective, image, votes, X, coarse, poses);
-  t.verifyWithRefine = timer.sec();  // verification refines again first
+  xf_VerifyCandidates(search, labels, poses);
+  t.verify = timer.sec();
   xcPointMatcherResultSet results;
   timer.start();
   tool.run(c.scene.data, c.params, results);
@@ -495,17 +485,16 @@ int stages(int seeds, bool autoGrid) {
     sum.setup += t.setup;
     sum.sweep += t.sweep;
     sum.refine += t.refine;
-    sum.verifyWithRefine += t.verifyWithRefine;
+    sum.verify += t.verify;
     sum.total += t.total;
   }
   const double n = seeds;
-  const double parts = sum.setup + sum.sweep + sum.verifyWithRefine;
+  const double parts = sum.setup + sum.sweep + sum.refine + sum.verify;
   std::printf(
       "S2%s stages, mean CPU time over %d seeds (ms): set-up %.2f, coarse sweep %.2f, refinement %.2f, "
-      "verification %.2f (with its refinement %.2f); whole run %.2f (the rest %.2f)\n",
+      "verification %.2f; whole run %.2f (the rest %.2f)\n",
       autoGrid ? "auto" : "", seeds, 1e3 * sum.setup / n, 1e3 * sum.sweep / n, 1e3 * sum.refine / n,
-      1e3 * std::max(0.0, sum.verifyWithRefine - sum.refine) / n, 1e3 * sum.verifyWithRefine / n,
-      1e3 * sum.total / n, 1e3 * (sum.total - parts) / n);
+      1e3 * sum.verify / n, 1e3 * sum.total / n, 1e3 * (sum.total - parts) / n);
   return 0;
 }
 

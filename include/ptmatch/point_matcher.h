@@ -112,13 +112,18 @@ class xcPointMatcher {
   void trainModel_(const std::vector<xcVector<2>>& modelPoints, const std::vector<std::int32_t>& weights,
                    xcPointMatcherDefs::Mode mode);
 
+  // What the tool was trained as, decided once by training or loading; every query and run answers from
+  // it. A point model with the exhaustive mark runs the exhaustive search, any other trained point model
+  // the voting search, and a pattern its grid corresponder or nested matcher.
+  enum class Kind : std::int32_t { eUntrained, eVoting, eExhaustive, ePattern };
+
   std::unique_ptr<xc_PointMatcherModel> model_ptr_;
   xcXform<2> patternClientFromImage_;
   std::int32_t patternPelCount_ = 0;
   std::unique_ptr<xc_PointToGridCorresponder> gridCorresponder_;
   std::unique_ptr<xcPointMatcher> nestedMatcher_;
   std::vector<xcPair<std::int32_t>> gridPositions_;
-  xcPointMatcherDefs::Mode mode_ = xcPointMatcherDefs::ePointToPoint;
+  Kind kind_ = Kind::eUntrained;
 };
 
 // Kept for compatibility with existing callers: takes a tool, the data points, one result and two point

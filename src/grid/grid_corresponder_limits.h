@@ -10,7 +10,7 @@
 
 #include <ptmatch/point_to_grid_corresponder.h>
 
-namespace xc_gridcorr {
+namespace xc_grid_corresponder {
 
 // Throws InsufficientMemory naming the operation, what the grid holds and the limit. Width and height are
 // cell counts computed in 64 bits, so the extents of any two 32-bit positions are representable.
@@ -41,4 +41,4 @@ inline Bounds boundsOf(const std::vector<xcPair<std::int32_t>>& positions) {
   return b;
 }
 
-}  // namespace xc_gridcorr
+}  // namespace xc_grid_corresponder

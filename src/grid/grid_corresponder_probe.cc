@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-namespace xc_gridcorr {
+namespace xc_grid_corresponder {
 namespace {
 
 // Features taken together in one pass over the byte counters: the counters are loaded and stored once
@@ -60,11 +60,11 @@ RowProbe::RowProbe(const std::vector<xc_PointToGridCorresponder::Feature>& model
   }
 }
 
-void RowProbe::accumulate_(const unsigned char* const* rows, std::int32_t y, std::size_t begin,
-                           std::size_t end, std::int32_t lo, std::int32_t hi, std::int32_t* out) {
+void RowProbe::accumulate_(const unsigned char* const* rows, std::int32_t y, FeatureRange features,
+                           std::int32_t lo, std::int32_t hi, std::int32_t* out) {
   std::uint8_t* counts = partial_.data();
-  for (std::size_t block = begin; block < end; block += kByteCountLimit) {
-    const std::size_t blockEnd = std::min(end, block + kByteCountLimit);
+  for (std::size_t block = features.begin; block < features.end; block += kByteCountLimit) {
+    const std::size_t blockEnd = std::min(features.end, block + kByteCountLimit);
     stop_.tick(static_cast<std::int64_t>(blockEnd - block) * (hi - lo));
     std::fill(counts + lo, counts + hi, std::uint8_t{0});
     std::size_t f = block;
@@ -85,7 +85,7 @@ void RowProbe::accumulate_(const unsigned char* const* rows, std::int32_t y, std
 const std::int32_t* RowProbe::scoreRow(const unsigned char* const* rows, std::int32_t y) {
   std::int32_t* scores = scores_.data();
   std::fill(scores, scores + shifts_, 0);
-  accumulate_(rows, y, 0, k_, 0, shifts_, scores);
+  accumulate_(rows, y, FeatureRange{0, k_}, 0, shifts_, scores);
   if (k_ == rowOf_.size()) return scores;
   // Only shifts with an agreement among the first k features go on; the rest of the row keeps 0.
   std::int32_t lo = 0;
@@ -95,9 +95,9 @@ const std::int32_t* RowProbe::scoreRow(const unsigned char* const* rows, std::in
   while (scores[hi - 1] == 0) --hi;
   std::int32_t* rest = rest_.data();
   std::fill(rest + lo, rest + hi, 0);
-  accumulate_(rows, y, k_, rowOf_.size(), lo, hi, rest);
+  accumulate_(rows, y, FeatureRange{k_, rowOf_.size()}, lo, hi, rest);
   for (std::int32_t x = lo; x < hi; ++x) scores[x] = scores[x] == 0 ? 0 : scores[x] + rest[x];
   return scores;
 }
 
-}  // namespace xc_gridcorr
+}  // namespace xc_grid_corresponder

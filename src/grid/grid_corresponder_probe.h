@@ -9,7 +9,7 @@
 
 #include "foundation/stop_countdown.h"
 
-namespace xc_gridcorr {
+namespace xc_grid_corresponder {
 
 // Scores of the shifts (0, y) to (shiftsPerRow - 1, y). A shift's score is the number of features whose
 // work pel at (x + column, y + row) equals the feature's value, except that it is 0 when none of the
@@ -30,9 +30,14 @@ class RowProbe {
   const std::int32_t* scoreRow(const unsigned char* const* rows, std::int32_t y);
 
  private:
-  // Adds to out[lo, hi) the agreements of the features [begin, end) at the shifts lo to hi - 1.
-  void accumulate_(const unsigned char* const* rows, std::int32_t y, std::size_t begin, std::size_t end,
-                   std::int32_t lo, std::int32_t hi, std::int32_t* out);
+  // Features [begin, end) in model order.
+  struct FeatureRange {
+    std::size_t begin;
+    std::size_t end;
+  };
+  // Adds to out[lo, hi) the agreements of the features at the shifts lo to hi - 1.
+  void accumulate_(const unsigned char* const* rows, std::int32_t y, FeatureRange features, std::int32_t lo,
+                   std::int32_t hi, std::int32_t* out);
 
   std::vector<std::int32_t> rowOf_;     // feature rows, in model order
   std::vector<std::int32_t> columnOf_;  // feature columns
@@ -45,4 +50,4 @@ class RowProbe {
   xc_StopCountdown stop_{kComparisonsPerPoll};
 };
 
-}  // namespace xc_gridcorr
+}  // namespace xc_grid_corresponder

@@ -63,7 +63,7 @@ bool workImageFits(std::int64_t width, std::int64_t height, const xcRectangle<st
                    const char* what) {
   if (width == 0 && height == 0) return false;
   if (width + 5 <= patternRect.width() || height + 5 <= patternRect.height()) return false;
-  xc_gridcorr::checkCells(width + 2 * kMargin + 1, height + 2 * kMargin + 1, "run", what);
+  xc_grid_corresponder::checkCells(width + 2 * kMargin + 1, height + 2 * kMargin + 1, "run", what);
   return true;
 }
 
@@ -88,7 +88,7 @@ bool xc_PointToGridCorresponder::run(const std::vector<xcPair<std::int32_t>>& po
                                      xc_PointToGridCorresponderResultSet& results) const {
   RunClock clock(results.results_, results.time_);
   if (!canReport(!positions.empty(), isTrained(), params, model_.size())) return clock.finish(false);
-  const xc_gridcorr::Bounds box = xc_gridcorr::boundsOf(positions);
+  const xc_grid_corresponder::Bounds box = xc_grid_corresponder::boundsOf(positions);
   const std::int64_t width = std::int64_t{box.maxX} - box.minX, height = std::int64_t{box.maxY} - box.minY;
   if (!workImageFits(width, height, patternRect_, "the positions need a work image of")) {
     return clock.finish(false);
@@ -131,7 +131,7 @@ bool xc_PointToGridCorresponder::run_(const xcPelBuffer<unsigned char>& work,
   const std::int64_t baseY = shiftBase(dataOrigin.y(), patternRect_.y(), rowsOfShifts, "y");
   std::vector<const unsigned char*> rows(static_cast<std::size_t>(work.height()));
   for (std::int32_t r = 0; r < work.height(); ++r) rows[static_cast<std::size_t>(r)] = work.rowAt(r);
-  xc_gridcorr::RowProbe probe(model_, m, columns);
+  xc_grid_corresponder::RowProbe probe(model_, m, columns);
   // Visits the passing shifts in scan order: rows upward, and within a row columns upward.
   const auto scan = [&](auto visit) {
     for (std::int32_t y = 0; y < rowsOfShifts; ++y) {

@@ -53,7 +53,7 @@ constexpr Step kDiagonalSteps[4] = {{-1, -1}, {1, -1}, {-1, 1}, {1, 1}};
 // corners are accepted. Throws InsufficientMemory for a box beyond kMaxCells.
 Grid makeGrid(std::int64_t minX, std::int64_t minY, std::int64_t maxX, std::int64_t maxY,
               const char* source) {
-  xc_gridcorr::checkCells(maxX - minX + 1, maxY - minY + 1, "train", source);
+  xc_grid_corresponder::checkCells(maxX - minX + 1, maxY - minY + 1, "train", source);
   Grid grid;
   grid.minX = static_cast<std::int32_t>(minX);
   grid.minY = static_cast<std::int32_t>(minY);
@@ -216,7 +216,7 @@ void xc_PointToGridCorresponder::train(const std::vector<xcPair<std::int32_t>>& 
   if (positions.empty()) {
     throw Defs::InsufficientModelPoints(L"xc_PointToGridCorresponder::train: the position list is empty\n");
   }
-  const xc_gridcorr::Bounds box = xc_gridcorr::boundsOf(positions);
+  const xc_grid_corresponder::Bounds box = xc_grid_corresponder::boundsOf(positions);
   Grid grid = makeGrid(box.minX, box.minY, box.maxX, box.maxY, "the positions span");
   for (const auto& p : positions) grid.at(p.x() - box.minX, p.y() - box.minY) = Grid::kOccupied;
   Trained trained = trainFromGrid(grid, trainParams_, clientFromImage);

@@ -13,7 +13,7 @@
 #include "foundation/stop_countdown.h"
 #include "grid/pt_to_grid_records.h"
 
-namespace xc_ptgdmap {
+namespace xc_pt_to_grid_map {
 
 // Columns or rows beyond this cannot be numbered with the design's 32-bit cell indices and ring sizes.
 constexpr double kMaxBucketsPerAxis = 1073741823.0;  // 2^30 - 1
@@ -184,4 +184,4 @@ bool xc_PtToGridBuckets::walkDenseRing_(std::int32_t k, std::int32_t c0, std::in
   return true;
 }
 
-}  // namespace xc_ptgdmap
+}  // namespace xc_pt_to_grid_map

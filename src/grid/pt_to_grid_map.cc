@@ -88,7 +88,7 @@ std::int32_t xf_PtToGridMap(const std::vector<xcVector<2>>& points, const xcPtTo
   result.valid_ = false;
   try {
     refuseTooManyPoints(points.size());
-    xc_StopCountdown stop(xc_ptgdmap::kRecordsPerPoll);
+    xc_StopCountdown stop(xc_pt_to_grid_map::kRecordsPerPoll);
     // Polled once before any work, so that a stop already requested ends even the smallest map.
     stop.poll();
     std::int32_t count = 0;
@@ -127,5 +127,5 @@ std::int32_t xf_PtToGridMap(const std::vector<xcVector<2>>& points, const xcPtTo
 
 std::int32_t xfPtToGridMap(const std::vector<xcVector<2>>& points, const xcPtToGridMapRunParams& params,
                            xcPtToGridMapResult& result) {
-  return xf_PtToGridMap(points, params, result, xc_ptgdmap::defaultDenseCellLimit(points.size()));
+  return xf_PtToGridMap(points, params, result, xc_pt_to_grid_map::defaultDenseCellLimit(points.size()));
 }

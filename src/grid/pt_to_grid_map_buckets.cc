@@ -12,7 +12,7 @@
 
 #include <foundation/exception.h>
 
-namespace xc_ptgdmap {
+namespace xc_pt_to_grid_map {
 
 namespace {
 
@@ -260,4 +260,4 @@ std::vector<xc_PtToGridBuckets::RingCell> xc_PtToGridBuckets::hashedRingOrder_(s
   return out;
 }
 
-}  // namespace xc_ptgdmap
+}  // namespace xc_pt_to_grid_map

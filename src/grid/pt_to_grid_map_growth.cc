@@ -4,7 +4,7 @@
 
 #include "grid/pt_to_grid_mapper.h"
 
-using xc_ptgdmap::kNoRecord;
+using xc_pt_to_grid_map::kNoRecord;
 
 namespace {
 
@@ -14,7 +14,7 @@ constexpr std::int64_t kWarmUpPoints = 30;
 
 }  // namespace
 
-bool xc_ptgdmap::roundGridIndex(const xcVector<2>& v, xcVector<2>& index) {
+bool xc_pt_to_grid_map::roundGridIndex(const xcVector<2>& v, xcVector<2>& index) {
   const double i = std::floor(v.x() + 0.5);
   const double j = std::floor(v.y() + 0.5);
   // Written so that NaN fails the test too.
@@ -23,7 +23,7 @@ bool xc_ptgdmap::roundGridIndex(const xcVector<2>& v, xcVector<2>& index) {
   return true;
 }
 
-void xc_ptgdmap::xc_RefitSchedule::advance(std::int64_t count) {
+void xc_pt_to_grid_map::xc_RefitSchedule::advance(std::int64_t count) {
   while (threshold_ <= count) {
     const std::int64_t next = threshold_ + previous_;
     previous_ = threshold_;
@@ -32,7 +32,7 @@ void xc_ptgdmap::xc_RefitSchedule::advance(std::int64_t count) {
 }
 
 bool xc_PtToGridMapper::accepts_(const xcVector<2>& p, xcVector<2>& index) const {
-  if (!xc_ptgdmap::roundGridIndex(transform_.b2a(p), index)) return false;
+  if (!xc_pt_to_grid_map::roundGridIndex(transform_.b2a(p), index)) return false;
   const xcVector<2> miss = transform_.a2b(index) - p;
   return miss.dot(miss) <= snapRadius_ * snapRadius_;
 }
@@ -71,7 +71,7 @@ void xc_PtToGridMapper::walkRings_(std::int32_t centre, Visit visit, EndRing end
 // Refines the anchor's transform from the points about the anchor before any index is handed out, so
 // that the main pass starts from a transform fitted to many points rather than to one.
 void xc_PtToGridMapper::warmUp_() {
-  xc_ptgdmap::xc_RefitSchedule schedule;
+  xc_pt_to_grid_map::xc_RefitSchedule schedule;
   std::int64_t accepted = 0;
   auto visit = [&](std::int32_t record) {
     const xcVector<2>& p = records_[static_cast<std::size_t>(record)].position;
@@ -96,10 +96,10 @@ void xc_PtToGridMapper::warmUp_() {
 }
 
 std::int32_t xc_PtToGridMapper::mainPass_(std::vector<xcPair<std::int32_t>>& map) {
-  xc_ptgdmap::xc_RefitSchedule schedule;
+  xc_pt_to_grid_map::xc_RefitSchedule schedule;
   std::int32_t count = 0;
   auto visit = [&](std::int32_t record) {
-    const xc_ptgdmap::xc_PointRecord& r = records_[static_cast<std::size_t>(record)];
+    const xc_pt_to_grid_map::xc_PointRecord& r = records_[static_cast<std::size_t>(record)];
     xcVector<2> g;
     if (!accepts_(r.position, g)) return;
     map[static_cast<std::size_t>(r.index)] =

@@ -4,9 +4,9 @@
 
 #include "grid/pt_to_grid_mapper.h"
 
-using xc_ptgdmap::kMaxNeighbours;
-using xc_ptgdmap::kNoRecord;
-using xc_ptgdmap::xc_PointRecord;
+using xc_pt_to_grid_map::kMaxNeighbours;
+using xc_pt_to_grid_map::kNoRecord;
+using xc_pt_to_grid_map::xc_PointRecord;
 
 namespace {
 
@@ -46,17 +46,17 @@ bool xc_PtToGridMapper::tryNeighbour_(xc_PointRecord& p, std::int32_t candidate)
   const double distSq = d.dot(d);
   const bool fits = (lowX_ <= distSq && distSq <= highX_) || (lowY_ <= distSq && distSq <= highY_);
   if (!fits) return false;
-  double direction = std::atan2(d.y(), d.x()) * xc_ptgdmap::kDegreesPerRadian;
+  double direction = std::atan2(d.y(), d.x()) * xc_pt_to_grid_map::kDegreesPerRadian;
   if (direction < 0.0) direction += 360.0;
   p.direction[p.neighbourCount] = direction;
   p.neighbour[p.neighbourCount] = candidate;
   ++p.neighbourCount;
-  ++histogram_[static_cast<std::size_t>(xc_ptgdmap::directionBin(direction))];
+  ++histogram_[static_cast<std::size_t>(xc_pt_to_grid_map::directionBin(direction))];
   return true;
 }
 
 void xc_PtToGridMapper::estimateRotation_() {
-  rotation_ = xc_ptgdmap::estimateRotation(histogram_, angleX_, angleY_, !xZero_, !yZero_, angleTol_);
+  rotation_ = xc_pt_to_grid_map::estimateRotation(histogram_, angleX_, angleY_, !xZero_, !yZero_, angleTol_);
   // Kept in [0, 360) so that the direction test's single wrap of the difference is enough.
   auto turn = [this](double angle) {
     double a = std::fmod(angle + rotation_, 360.0);

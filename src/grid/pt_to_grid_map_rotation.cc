@@ -4,7 +4,7 @@
 #include "grid/pt_to_grid_records.h"
 #include "grid/pt_to_grid_rotation.h"
 
-namespace xc_ptgdmap {
+namespace xc_pt_to_grid_map {
 
 namespace {
 
@@ -95,4 +95,4 @@ double estimateRotation(const xc_DirectionHistogram& h, double angleX, double an
   return profilePeak(rotationProfile(smoothCircular(h), ra1, ra2, useX, useY, span), span.lo);
 }
 
-}  // namespace xc_ptgdmap
+}  // namespace xc_pt_to_grid_map

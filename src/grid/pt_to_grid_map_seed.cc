@@ -7,8 +7,8 @@
 
 #include "grid/pt_to_grid_mapper.h"
 
-using xc_ptgdmap::kNoRecord;
-using xc_ptgdmap::xc_PointRecord;
+using xc_pt_to_grid_map::kNoRecord;
+using xc_pt_to_grid_map::xc_PointRecord;
 
 // Only the forward direction counts: a neighbour at gridDirection + 180 degrees is the same step seen
 // from the other end, and following it too would walk each step twice.
@@ -91,7 +91,7 @@ bool xc_PtToGridMapper::findSeedInGroups_() {
 
 // Grid (0, 0) at `at`, one rotated nominal step along each grid direction.
 xc2PtMatchTm xc_PtToGridMapper::candidateTransform_(const xcVector<2>& at) const {
-  const xcRadian theta(rotation_ * xc_ptgdmap::kRadiansPerDegree);
+  const xcRadian theta(rotation_ * xc_pt_to_grid_map::kRadiansPerDegree);
   const xcMatrix<2> turn(theta, theta, 1.0, 1.0);
   xc2PtMatchTm t;
   t.identity();
@@ -111,7 +111,7 @@ double xc_PtToGridMapper::anchorScore_(std::int32_t record, const xc2PtMatchTm& 
     if (!p.followed(s)) continue;
     const xcVector<2>& n = records_[static_cast<std::size_t>(p.neighbour[s])].position;
     xcVector<2> g;
-    if (xc_ptgdmap::roundGridIndex(t.b2a(n), g)) {
+    if (xc_pt_to_grid_map::roundGridIndex(t.b2a(n), g)) {
       const xcVector<2> miss = t.a2b(g) - n;
       sum += miss.dot(miss);
     } else {

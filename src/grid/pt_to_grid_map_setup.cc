@@ -5,7 +5,7 @@
 
 #include "grid/pt_to_grid_mapper.h"
 
-using xc_ptgdmap::kDegreesPerRadian;
+using xc_pt_to_grid_map::kDegreesPerRadian;
 
 namespace {
 
@@ -92,7 +92,8 @@ void xc_PtToGridMapper::setUpTolerances_() {
 bool xc_PtToGridMapper::findSeed(const std::vector<xcVector<2>>& points) {
   // A point with a NaN or infinite coordinate cannot lie near any node: it gets no record and so keeps
   // the sentinel.
-  buckets_ = std::make_unique<xc_ptgdmap::xc_PtToGridBuckets>(points, cellSize_, denseCellLimit_, records_);
+  buckets_ =
+      std::make_unique<xc_pt_to_grid_map::xc_PtToGridBuckets>(points, cellSize_, denseCellLimit_, records_);
   if (records_.empty()) return false;
   findNeighbours_();
   estimateRotation_();

@@ -17,7 +17,7 @@
 #include "grid/pt_to_grid_records.h"
 #include "grid/pt_to_grid_rotation.h"
 
-namespace xc_ptgdmap {
+namespace xc_pt_to_grid_map {
 
 // Largest grid index magnitude handed out. The staggered conversion (a - b, a + b) then still fits in 32
 // bits and can never produce the unmapped sentinel.
@@ -46,7 +46,7 @@ class xc_RefitSchedule {
   std::int64_t threshold_ = 3;
 };
 
-}  // namespace xc_ptgdmap
+}  // namespace xc_pt_to_grid_map
 
 class xc_PtToGridMapper {
  public:
@@ -75,8 +75,8 @@ class xc_PtToGridMapper {
   double rotationDegrees() const { return rotation_; }
   double angleX() const { return angleX_; }
   double angleY() const { return angleY_; }
-  const xc_ptgdmap::xc_DirectionHistogram& histogram() const { return histogram_; }
-  const std::vector<xc_ptgdmap::xc_PointRecord>& records() const { return records_; }
+  const xc_pt_to_grid_map::xc_DirectionHistogram& histogram() const { return histogram_; }
+  const std::vector<xc_pt_to_grid_map::xc_PointRecord>& records() const { return records_; }
   std::int32_t seedRecord() const { return seed_; }
   std::int32_t seedGroupSize() const { return seedGroupSize_; }
   std::int32_t anchorRecord() const { return anchor_; }
@@ -86,7 +86,7 @@ class xc_PtToGridMapper {
   void setUpTolerances_();
   void findNeighbours_();
   void scanNeighbours_(std::int32_t record, std::int32_t column, std::int32_t row);
-  bool tryNeighbour_(xc_ptgdmap::xc_PointRecord& p, std::int32_t candidate);
+  bool tryNeighbour_(xc_pt_to_grid_map::xc_PointRecord& p, std::int32_t candidate);
   void estimateRotation_();
   bool pointsAlong_(double direction, double gridDirection) const;
   bool follows_(double direction) const;
@@ -120,25 +120,25 @@ class xc_PtToGridMapper {
   double tol_ = 0.0;  // direction tolerance in degrees
   double rotation_ = 0.0;
 
-  std::vector<xc_ptgdmap::xc_PointRecord> records_;
-  std::unique_ptr<xc_ptgdmap::xc_PtToGridBuckets> buckets_;
-  xc_ptgdmap::xc_DirectionHistogram histogram_{};
+  std::vector<xc_pt_to_grid_map::xc_PointRecord> records_;
+  std::unique_ptr<xc_pt_to_grid_map::xc_PtToGridBuckets> buckets_;
+  xc_pt_to_grid_map::xc_DirectionHistogram histogram_{};
   // What the seed search's traversal reads and writes of a record.
   struct Steps {
-    std::int32_t neighbour[xc_ptgdmap::kMaxNeighbours];
+    std::int32_t neighbour[xc_pt_to_grid_map::kMaxNeighbours];
     std::uint8_t count;
     std::uint8_t along;     // bit s: slot s points along a grid direction
     std::uint8_t followed;  // bit s: the traversal took slot s
   };
   std::vector<Steps> steps_;
   std::vector<unsigned char> visited_;  // the seed search's marks, one per record
-  std::int32_t seed_ = xc_ptgdmap::kNoRecord;
+  std::int32_t seed_ = xc_pt_to_grid_map::kNoRecord;
   std::int32_t seedGroupSize_ = 0;
-  std::int32_t anchor_ = xc_ptgdmap::kNoRecord;
+  std::int32_t anchor_ = xc_pt_to_grid_map::kNoRecord;
   xc2PtMatchTm transform_;                           // grid index -> point, in the working basis
   std::vector<std::pair<std::int32_t, int>> stack_;  // the seed search's (record, next slot) frames
   // The ring walks are const; polling is not part of the mapper's state.
-  mutable xc_StopCountdown stop_{xc_ptgdmap::kRecordsPerPoll};
+  mutable xc_StopCountdown stop_{xc_pt_to_grid_map::kRecordsPerPoll};
 };
 
 // xfPtToGridMap with the dense bucket limit as a parameter, so tests can force the hashed bucket grid.

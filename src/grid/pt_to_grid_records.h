@@ -6,7 +6,7 @@
 
 #include <foundation/vector.h>
 
-namespace xc_ptgdmap {
+namespace xc_pt_to_grid_map {
 
 // Record index meaning "none" (end of a bucket list, empty bucket).
 constexpr std::int32_t kNoRecord = -1;
@@ -35,4 +35,4 @@ struct xc_PointRecord {
   bool anyFollowed() const { return followedSlots != 0; }
 };
 
-}  // namespace xc_ptgdmap
+}  // namespace xc_pt_to_grid_map

@@ -8,7 +8,7 @@
 
 #include <foundation/angle_range.h>
 
-namespace xc_ptgdmap {
+namespace xc_pt_to_grid_map {
 
 using xc_DirectionHistogram = std::array<std::uint32_t, 360>;
 using xc_SmoothedHistogram = std::array<std::int64_t, 360>;
@@ -47,4 +47,4 @@ double profilePeak(const std::vector<std::int64_t>& profile, std::int32_t lo);
 double estimateRotation(const xc_DirectionHistogram& h, double angleX, double angleY, bool useX, bool useY,
                         const xcAngleRange& tolerance);
 
-}  // namespace xc_ptgdmap
+}  // namespace xc_pt_to_grid_map

@@ -10,10 +10,9 @@
 #include <foundation/ls_fitter.h>
 #include <foundation/pel_functions.h>
 
+#include "point_matcher/model_projection.h"
 #include "point_matcher/pose_sampling.h"
 #include "point_matcher/search_setup.h"
-#include "point_matcher/vote_accumulation.h"
-#include "point_matcher/voting_search.h"
 
 namespace {
 
@@ -53,34 +52,21 @@ bool tryFit(const xcLSPointToPointFitter& fitter, xcXform<2>& fitted) {
   }
 }
 
-void renderLabels(const Points& points, const xcXform<2>& X, xcPelBuffer<std::int32_t>& image,
+void renderLabels(const Points& points, const xcXform<2>& searchToPel, xcPelBuffer<std::int32_t>& image,
                   std::int32_t half) {
   xfPelClear(image);
   for (std::size_t j = 0; j < points.size(); ++j) {
-    xf_MarkPels(image, X * points[j], static_cast<std::int32_t>(j + 1), half);
-  }
-}
-
-// The model projected at a candidate: pel positions of its points, the candidate's offset included. The
-// sum is clamped like the projection itself, so that no offset can make it overflow.
-void projectCandidate(const xc_PointMatcherModel& model, const xcXform<2>& X, const xc_PoseCandidate& c,
-                      Projected& projected) {
-  xf_ProjectModel(model.points, xf_CandidateProjection(X, model.center, c.scale, c.angle), projected);
-  const auto limit = static_cast<std::int64_t>(kVotingMaxProjection);
-  const auto shifted = [&](std::int32_t v, std::int32_t offset) {
-    return static_cast<std::int32_t>(std::clamp<std::int64_t>(std::int64_t{v} + offset, -limit, limit));
-  };
-  for (xcPair<std::int32_t>& p : projected) {
-    p = xcPair<std::int32_t>(shifted(p.x(), c.offset.x()), shifted(p.y(), c.offset.y()));
+    xf_MarkPels(image, searchToPel * points[j], static_cast<std::int32_t>(j + 1), half);
   }
 }
 
 // The scale and rotation fitted to the block correspondences at a coarse candidate (search frame); false
 // for fewer than two pairs, a failed fit or a singular one.
-bool refitAt(const xc_PoseCandidate& c, const Points& searchFrameData, const xc_PointMatcherModel& model,
-             const xcPelBuffer<std::int32_t>& labels, const xcXform<2>& X, Projected& projected,
-             xcXform<2>& fitted) {
-  projectCandidate(model, X, c, projected);
+bool refitAt(const xc_VotingSearch& search, const xc_PoseCandidate& c,
+             const xcPelBuffer<std::int32_t>& labels, Projected& projected, xcXform<2>& fitted) {
+  const Points& searchFrameData = search.searchFrameData();
+  const xc_PointMatcherModel& model = search.model();
+  xf_ProjectCandidate(model, search.searchToPel(), c, projected);
   xcLSPointToPointFitter fitter;
   for (std::size_t i = 0; i < projected.size(); ++i) {
     const std::int32_t j = labelAt(labels, projected[i].x(), projected[i].y());
@@ -116,20 +102,30 @@ xcRange xf_ScaleTolerance(const xcPointMatcherRunParams& effectiveParams, const 
   return xcRange(lo - step, 1.0 + range.end() + step);
 }
 
-void xf_RenderLabelImage(const Points& points, const xcXform<2>& X, xcPelBuffer<std::int32_t>& image) {
-  renderLabels(points, X, image, 1);
+void xf_RenderLabelImage(const Points& points, const xcXform<2>& searchToPel,
+                         xcPelBuffer<std::int32_t>& image) {
+  renderLabels(points, searchToPel, image, 1);
 }
 
-void xf_RenderPelLabelImage(const Points& points, const xcXform<2>& X, xcPelBuffer<std::int32_t>& image) {
-  renderLabels(points, X, image, 0);
+void xf_RenderPelLabelImage(const Points& points, const xcXform<2>& searchToPel,
+                            xcPelBuffer<std::int32_t>& image) {
+  renderLabels(points, searchToPel, image, 0);
 }
 
-void xf_RefineCandidates(const Points& searchFrameData, const xc_PointMatcherModel& model,
-                         const xcPointMatcherRunParams& effectiveParams, xc_VoteSpace& votes,
-                         const xcPelBuffer<std::int32_t>& labelImage, const xcXform<2>& X,
-                         xc_CandidateStore& coarseStore, xc_CandidateStore& refinedStore) {
-  std::vector<std::int16_t> voteWeights;
-  std::int32_t minVotes = xf_VoteWeights(model, effectiveParams.minCoverage(), voteWeights);
+xc_LabelImages xf_RenderLabelImages(const xc_VotingSearch& search) {
+  const xcPelBuffer<std::uint8_t>& dataImage = search.dataImage();
+  xc_LabelImages labels{xcPelBuffer<std::int32_t>(dataImage.width(), dataImage.height(), 32),
+                        xcPelBuffer<std::int32_t>(dataImage.width(), dataImage.height(), 32)};
+  xf_RenderLabelImage(search.searchFrameData(), search.searchToPel(), labels.blocks);
+  xf_RenderPelLabelImage(search.searchFrameData(), search.searchToPel(), labels.pels);
+  return labels;
+}
+
+void xf_RefineCandidates(xc_VotingSearch& search, const xcPelBuffer<std::int32_t>& blockLabels) {
+  const xc_PointMatcherModel& model = search.model();
+  xc_CandidateStore& coarseStore = search.coarseStore();
+  xc_CandidateStore& refinedStore = search.refinedStore();
+  std::int32_t minVotes = search.leastVotes();
   std::vector<Refit> refits;
   Projected projected(model.points.size());
   std::int32_t score = -1;
@@ -137,16 +133,17 @@ void xf_RefineCandidates(const Points& searchFrameData, const xc_PointMatcherMod
        c = coarseStore.nextEntry(score)) {
     xfThrowExceptionOnFailure(xsys_attention_check());
     xcXform<2> fitted;
-    if (!refitAt(*c, searchFrameData, model, labelImage, X, projected, fitted)) continue;
+    if (!refitAt(search, *c, blockLabels, projected, fitted)) continue;
     const Refit refit{fitted.matrix().xRot().toDouble() * kDegreesPerRadian, fitted.matrix().xScale()};
     if (repeatsEarlierRefit(refits, refit, model)) continue;
     refits.push_back(refit);
     // Translation is searched afresh over the whole window: one refit may find several instances.
-    xf_ProjectModel(model.points, xf_CandidateProjection(X, model.center, refit.scale, refit.angle),
+    xf_ProjectModel(model.points,
+                    xf_CandidateProjection(search.searchToPel(), model.center, refit.scale, refit.angle),
                     projected);
     if (refinedStore.isFull()) minVotes = refinedStore.lowestScore() + 1;
-    votes.vote(projected, voteWeights);
-    votes.collectPeaks(refit.scale, refit.angle, minVotes, refinedStore);
+    search.votes().vote(projected, search.voteWeights());
+    search.votes().collectPeaks(refit.scale, refit.angle, minVotes, refinedStore);
   }
 }
 
@@ -155,29 +152,27 @@ namespace {
 // Verification of one refined candidate after another; keeps its scratch lists between candidates.
 class Verifier {
  public:
-  Verifier(const Points& data, const xc_PointMatcherModel& model, const xcXform<2>& X,
-           const xcPelBuffer<std::int32_t>& blockLabels, const xcPelBuffer<std::int32_t>& pelLabels,
-           const xcPointMatcherRunParams& effectiveParams, xc_PoseScoreStore& poses)
-      : data_(data),
-        model_(model),
-        X_(X),
-        blockLabels_(blockLabels),
-        pelLabels_(pelLabels),
-        captureLimit_(effectiveParams.captureRange() * effectiveParams.captureRange()),
-        startInverse_(xf_StartPoseInverse(effectiveParams)),
-        scales_(xf_ScaleTolerance(effectiveParams, model)),
+  Verifier(const xc_VotingSearch& search, const xc_LabelImages& labels, xc_PoseScoreStore& poses)
+      : data_(search.data()),
+        model_(search.model()),
+        searchToPel_(search.searchToPel()),
+        blockLabels_(labels.blocks),
+        pelLabels_(labels.pels),
+        captureLimit_(search.effectiveParams().captureRange() * search.effectiveParams().captureRange()),
+        startInverse_(xf_StartPoseInverse(search.effectiveParams())),
+        scales_(xf_ScaleTolerance(search.effectiveParams(), search.model())),
         poses_(poses),
-        owner_(data.size(), -1) {}
+        owner_(search.data().size(), -1) {}
 
   void verify(const xc_PoseCandidate& c) {
-    xcXform<2> poseA, poseB;
-    if (!fitFirstCorrespondences(c, poseA, poseB)) return;
-    rematch(poseA, poseB);
-    const bool fitted = count_ <= 1 || tryFit(fitterA_, poseA);
+    xcXform<2> dataPose, pelPose;
+    if (!fitFirstCorrespondences(c, dataPose, pelPose)) return;
+    rematch(dataPose, pelPose);
+    const bool fitted = count_ <= 1 || tryFit(dataFitter_, dataPose);
     if (fitted) {
-      complete(poseA);
-      if (!isStoredAlready() && (count_ <= 1 || tryFit(fitterA_, poseA)) && scaleIsAllowed(poseA)) {
-        poses_.add(score(), xc_PoseScoreEntry{poseA, poseB, matches_});
+      complete(dataPose);
+      if (!isStoredAlready() && (count_ <= 1 || tryFit(dataFitter_, dataPose)) && scaleIsAllowed(dataPose)) {
+        poses_.add(score(), xc_PoseScoreEntry{dataPose, pelPose, matches_});
       }
     }
     for (std::int32_t j : matches_) {
@@ -186,37 +181,37 @@ class Verifier {
   }
 
  private:
-  // The pose from the block correspondences at the candidate (model to caller's frame, A) and to the
-  // pels where the candidate put the model (B).
-  bool fitFirstCorrespondences(const xc_PoseCandidate& c, xcXform<2>& poseA, xcXform<2>& poseB) {
-    projectCandidate(model_, X_, c, projected_);
-    xcLSPointToPointFitter fitterB;
-    fitterA_.reset();
+  // The pose from the block correspondences at the candidate: model to the caller's frame (dataPose) and
+  // model to the pels where the candidate put it (pelPose).
+  bool fitFirstCorrespondences(const xc_PoseCandidate& c, xcXform<2>& dataPose, xcXform<2>& pelPose) {
+    xf_ProjectCandidate(model_, searchToPel_, c, projected_);
+    xcLSPointToPointFitter pelFitter;
+    dataFitter_.reset();
     for (std::size_t i = 0; i < projected_.size(); ++i) {
       const std::int32_t j = labelAt(blockLabels_, projected_[i].x(), projected_[i].y());
       if (j < 0) continue;
-      fitterA_.update(data_[static_cast<std::size_t>(j)], model_.points[i]);
-      fitterB.update(xcVector<2>(projected_[i]), model_.points[i]);
+      dataFitter_.update(data_[static_cast<std::size_t>(j)], model_.points[i]);
+      pelFitter.update(xcVector<2>(projected_[i]), model_.points[i]);
     }
-    if (fitterA_.count() < 2) return false;
-    return tryFit(fitterA_, poseA) && tryFit(fitterB, poseB);
+    if (dataFitter_.count() < 2) return false;
+    return tryFit(dataFitter_, dataPose) && tryFit(pelFitter, pelPose);
   }
 
-  // One-to-one matches: each model point, in order, takes the data point nearest to where pose A puts it
-  // among those labelled in the 5 x 5 pels around where pose B puts it, unless an earlier point took it.
-  void rematch(const xcXform<2>& poseA, const xcXform<2>& poseB) {
+  // One-to-one matches: each model point, in order, takes the data point nearest to where dataPose puts
+  // it among those labelled in the 5 x 5 pels around where pelPose puts it, unless an earlier point took it.
+  void rematch(const xcXform<2>& dataPose, const xcXform<2>& pelPose) {
     matches_.assign(model_.points.size(), -1);
     count_ = 0;
-    fitterA_.reset();
+    dataFitter_.reset();
     const std::int32_t w = pelLabels_.width();
     const std::int32_t h = pelLabels_.height();
     for (std::size_t i = 0; i < model_.points.size(); ++i) {
-      const xcVector<2> p = poseB * model_.points[i];
+      const xcVector<2> p = pelPose * model_.points[i];
       // Beyond these bounds the 5 x 5 window misses the image (and the rounding could overflow).
       if (!(p.x() > -3.0 && p.x() < w + 2.0 && p.y() > -3.0 && p.y() < h + 2.0)) continue;
       const std::int32_t ix = roundHalfAway(p.x());
       const std::int32_t iy = roundHalfAway(p.y());
-      const xcVector<2> q = poseA * model_.points[i];
+      const xcVector<2> q = dataPose * model_.points[i];
       std::int32_t best = -1;
       double bestD2 = 0.0;
       for (std::int32_t y = std::max(iy - kRematchHalfWindow, 0);
@@ -238,11 +233,11 @@ class Verifier {
   }
 
   // Each model point still unmatched takes the nearest unmatched data point within the capture range.
-  void complete(const xcXform<2>& poseA) {
+  void complete(const xcXform<2>& dataPose) {
     if (!(captureLimit_ > 0.0)) return;  // nothing is strictly closer than 0
     for (std::size_t i = 0; i < model_.points.size(); ++i) {
       if (matches_[i] >= 0) continue;
-      const xcVector<2> q = poseA * model_.points[i];
+      const xcVector<2> q = dataPose * model_.points[i];
       std::int32_t best = -1;
       double bestD2 = 0.0;
       for (std::size_t j = 0; j < data_.size(); ++j) {
@@ -260,7 +255,7 @@ class Verifier {
   void match(std::size_t i, std::int32_t j) {
     matches_[i] = j;
     owner_[static_cast<std::size_t>(j)] = static_cast<std::int32_t>(i);
-    fitterA_.update(data_[static_cast<std::size_t>(j)], model_.points[i]);
+    dataFitter_.update(data_[static_cast<std::size_t>(j)], model_.points[i]);
     ++count_;
   }
 
@@ -273,8 +268,8 @@ class Verifier {
 
   // The refit follows the matched points wherever they lead: in crowded data a candidate may be matched
   // mostly to clutter, whose fit can have any scale. Such a pose is not one the caller allowed.
-  bool scaleIsAllowed(const xcXform<2>& poseA) const {
-    const double scale = (startInverse_ * poseA).matrix().xScale();
+  bool scaleIsAllowed(const xcXform<2>& dataPose) const {
+    const double scale = (startInverse_ * dataPose).matrix().xScale();
     return scale >= scales_.start() && scale <= scales_.end();
   }
 
@@ -302,7 +297,7 @@ class Verifier {
 
   const Points& data_;
   const xc_PointMatcherModel& model_;
-  const xcXform<2>& X_;
+  const xcXform<2>& searchToPel_;
   const xcPelBuffer<std::int32_t>& blockLabels_;
   const xcPelBuffer<std::int32_t>& pelLabels_;
   const double captureLimit_;
@@ -312,27 +307,15 @@ class Verifier {
   std::vector<std::int32_t> owner_;  // per data point: the model point matched to it, or -1
   std::vector<std::int32_t> matches_;
   Projected projected_;
-  xcLSPointToPointFitter fitterA_;
+  xcLSPointToPointFitter dataFitter_;  // model to the caller's frame, over the current matches
   std::int32_t count_ = 0;
 };
 
 }  // namespace
 
-void xf_VerifyCandidates(const Points& data, const Points& searchFrameData, const xc_PointMatcherModel& model,
-                         const xcPointMatcherRunParams& effectiveParams,
-                         const xcPelBuffer<std::uint8_t>& dataImage, xc_VoteSpace& votes, const xcXform<2>& X,
-                         xc_CandidateStore& coarseStore, xc_PoseScoreStore& poses) {
-  if (model.totalWeight < 1 || effectiveParams.maxNumResults() < 1) return;
-  xcPelBuffer<std::int32_t> blockLabels(dataImage.width(), dataImage.height(), 32);
-  xcPelBuffer<std::int32_t> pelLabels(dataImage.width(), dataImage.height(), 32);
-  xf_RenderLabelImage(searchFrameData, X, blockLabels);
-  xf_RenderPelLabelImage(searchFrameData, X, pelLabels);
-
-  xc_CandidateStore refinedStore(xf_CandidateStoreTopScore(model), effectiveParams.maxNumResults());
-  xf_RefineCandidates(searchFrameData, model, effectiveParams, votes, blockLabels, X, coarseStore,
-                      refinedStore);
-
-  Verifier verifier(data, model, X, blockLabels, pelLabels, effectiveParams, poses);
+void xf_VerifyCandidates(xc_VotingSearch& search, const xc_LabelImages& labels, xc_PoseScoreStore& poses) {
+  xc_CandidateStore& refinedStore = search.refinedStore();
+  Verifier verifier(search, labels, poses);
   std::int32_t score = -1;
   for (const xc_PoseCandidate* c = refinedStore.firstEntry(score); c != nullptr;
        c = refinedStore.nextEntry(score)) {

@@ -16,36 +16,39 @@
 
 #include <foundation/pel_buffer.h>
 #include <foundation/range.h>
-#include <foundation/rectangle.h>
 #include <foundation/vector.h>
 #include <foundation/xform.h>
 #include <ptmatch/point_matcher_model.h>
 #include <ptmatch/point_matcher_run_params.h>
 
-#include "point_matcher/pose_candidate.h"
 #include "point_matcher/pose_score_store.h"
-#include "point_matcher/vote_space.h"
+#include "point_matcher/voting_search.h"
 
 // Block labels: clears `image` (already sized as the data image) and, for each point in order, writes
-// j + 1 into every pel of the 3 x 3 block centred on (trunc q.x, trunc q.y), q = X(points[j]), that lies
-// in the image; later points overwrite earlier ones. Its marked pels are those set in the data image.
-void xf_RenderLabelImage(const std::vector<xcVector<2>>& points, const xcXform<2>& X,
+// j + 1 into every pel of the 3 x 3 block centred on (trunc q.x, trunc q.y), q = searchToPel(points[j]),
+// that lies in the image; later points overwrite earlier ones. Its marked pels are those set in the data
+// image.
+void xf_RenderLabelImage(const std::vector<xcVector<2>>& points, const xcXform<2>& searchToPel,
                          xcPelBuffer<std::int32_t>& image);
 
 // Pel labels: as above with the single pel (trunc q.x, trunc q.y) instead of the block.
-void xf_RenderPelLabelImage(const std::vector<xcVector<2>>& points, const xcXform<2>& X,
+void xf_RenderPelLabelImage(const std::vector<xcVector<2>>& points, const xcXform<2>& searchToPel,
                             xcPelBuffer<std::int32_t>& image);
 
-// For each coarse candidate, best first (using coarseStore's cursor): polls for a stop; pairs every model
-// point that lands on a labelled pel at the candidate with that data point (search frame); fits scale and
-// rotation to the pairs (dof 4); unless the refit repeats an earlier one (scale within 1 %, angle within a
-// tenth of the angle step of the model's defaultGridSize), votes the model again at the refit over the
-// whole window and offers the peaks to refinedStore (sized by the caller). Candidates with fewer than two
-// pairs, a failed fit or a singular fit are skipped.
-void xf_RefineCandidates(const std::vector<xcVector<2>>& searchFrameData, const xc_PointMatcherModel& model,
-                         const xcPointMatcherRunParams& effectiveParams, xc_VoteSpace& votes,
-                         const xcPelBuffer<std::int32_t>& labelImage, const xcXform<2>& X,
-                         xc_CandidateStore& coarseStore, xc_CandidateStore& refinedStore);
+// The two label images of a search's search-frame data, each the size of its data image.
+struct xc_LabelImages {
+  xcPelBuffer<std::int32_t> blocks;
+  xcPelBuffer<std::int32_t> pels;
+};
+xc_LabelImages xf_RenderLabelImages(const xc_VotingSearch& search);
+
+// For each candidate of the search's coarse store, best first (using the store's cursor): polls for a
+// stop; pairs every model point that lands on a labelled pel of `blockLabels` at the candidate with that
+// data point (search frame); fits scale and rotation to the pairs (dof 4); unless the refit repeats an
+// earlier one (scale within 1 %, angle within a tenth of the angle step of the model's defaultGridSize),
+// votes the model again at the refit over the whole window and offers the peaks to the refined store.
+// Candidates with fewer than two pairs, a failed fit or a singular fit are skipped.
+void xf_RefineCandidates(xc_VotingSearch& search, const xcPelBuffer<std::int32_t>& blockLabels);
 
 // The scale factors, relative to the start pose, that a verified pose may have: the scale range with one
 // scale sampling step (xf_ScaleStep at the effective grid size) to spare on each side, its lower end
@@ -53,17 +56,12 @@ void xf_RefineCandidates(const std::vector<xcVector<2>>& searchFrameData, const 
 // pose.
 xcRange xf_ScaleTolerance(const xcPointMatcherRunParams& effectiveParams, const xc_PointMatcherModel& model);
 
-// Renders the label images, refines the coarse candidates, then, for each refined candidate best first:
-// polls for a stop; fits the pose from the block correspondences (dropping candidates with fewer than two
-// or a failed fit); re-matches every model point to the nearest data point in the 5 x 5 pels around where
-// the fit puts it, one-to-one and closer than the capture range; completes the unmatched model points
-// with the nearest unmatched data point closer than the capture range; drops the candidate when an equal
-// modelToDataMap is already stored; refits, drops the pose when its scale lies outside
-// xf_ScaleTolerance, and adds it with its score (matched points, or the signed sum of their weights) to
-// `poses`. Uses captureRange, maxNumResults, minCoverage, startPose, scaleUncertainty and gridSize of
-// effectiveParams.
-void xf_VerifyCandidates(const std::vector<xcVector<2>>& data,
-                         const std::vector<xcVector<2>>& searchFrameData, const xc_PointMatcherModel& model,
-                         const xcPointMatcherRunParams& effectiveParams,
-                         const xcPelBuffer<std::uint8_t>& dataImage, xc_VoteSpace& votes, const xcXform<2>& X,
-                         xc_CandidateStore& coarseStore, xc_PoseScoreStore& poses);
+// For each candidate of the search's refined store, best first: polls for a stop; fits the pose from the
+// block correspondences (dropping candidates with fewer than two or a failed fit); re-matches every model
+// point to the nearest data point in the 5 x 5 pels around where the fit puts it, one-to-one and closer
+// than the capture range; completes the unmatched model points with the nearest unmatched data point
+// closer than the capture range; drops the candidate when an equal modelToDataMap is already stored;
+// refits, drops the pose when its scale lies outside xf_ScaleTolerance, and adds it with its score
+// (matched points, or the signed sum of their weights) to `poses`. Uses captureRange, minCoverage,
+// startPose, scaleUncertainty and gridSize of the effective parameters.
+void xf_VerifyCandidates(xc_VotingSearch& search, const xc_LabelImages& labels, xc_PoseScoreStore& poses);

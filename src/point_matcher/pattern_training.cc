@@ -94,10 +94,10 @@ void xcPointMatcher::train(const xcPelBuffer_const<unsigned char>& pattern) {
   gridCorresponder_ = std::move(corresponder);
   nestedMatcher_ = std::move(nested);
   gridPositions_ = std::move(positions);
+  kind_ = Kind::ePattern;
 }
 
 const xcPelBuffer_const<unsigned char>& xcPointMatcher::pattern() const {
-  if (!isTrained() || trainMode() != xcPointMatcherDefs::ePointToGrid)
-    throw xcPointMatcherDefs::NotTrained(L"");
+  if (kind_ != Kind::ePattern) throw xcPointMatcherDefs::NotTrained(L"");
   return gridCorresponder_->pattern();
 }

@@ -3,10 +3,14 @@
 
 #include <cmath>
 #include <limits>
+#include <string>
 
+#include <foundation/exception.h>
 #include <ptmatch/point_to_grid_corresponder.h>
 
 #include <ptmatch/point_matcher_model.h>
+
+#include "point_matcher/search_limits.h"
 
 namespace {
 
@@ -45,9 +49,9 @@ void checkWeights(const std::vector<std::int32_t>& weights) {
     }
   }
   if (positive < 2) throw xcPointMatcherDefs::BadParams(L"At least two weights must be positve.");
-  // The total weight is a 32-bit quantity everywhere it is used.
-  if (sum > std::numeric_limits<std::int32_t>::max()) {
-    throw xcPointMatcherDefs::BadParams(L"the sum of the positive weights must be <= 2147483647\n");
+  if (sum > kMaxTotalWeight) {
+    throw xcPointMatcherDefs::BadParams(
+        xfWiden("the sum of the positive weights must be <= " + std::to_string(kMaxTotalWeight) + "\n"));
   }
 }
 
@@ -67,7 +71,7 @@ xcPointMatcher::xcPointMatcher(const xcPointMatcher& other)
       gridCorresponder_(cloneOf(other.gridCorresponder_)),
       nestedMatcher_(cloneOf(other.nestedMatcher_)),
       gridPositions_(other.gridPositions_),
-      mode_(other.mode_) {}
+      kind_(other.kind_) {}
 
 xcPointMatcher& xcPointMatcher::operator=(const xcPointMatcher& other) {
   if (this != &other) {
@@ -80,7 +84,7 @@ xcPointMatcher& xcPointMatcher::operator=(const xcPointMatcher& other) {
     gridCorresponder_ = std::move(copy.gridCorresponder_);
     nestedMatcher_ = std::move(copy.nestedMatcher_);
     gridPositions_ = std::move(copy.gridPositions_);
-    mode_ = copy.mode_;
+    kind_ = copy.kind_;
   }
   return *this;
 }
@@ -115,7 +119,7 @@ void xcPointMatcher::trainModel_(const std::vector<xcVector<2>>& modelPoints,
   auto model = std::make_unique<xc_PointMatcherModel>();
   model->train(modelPoints, weights);
   model_ptr_ = std::move(model);
-  mode_ = mode;
+  kind_ = mode == xcPointMatcherDefs::eExhaustiveMode ? Kind::eExhaustive : Kind::eVoting;
 }
 
 void xcPointMatcher::untrain() {
@@ -123,34 +127,34 @@ void xcPointMatcher::untrain() {
   gridCorresponder_.reset();
   nestedMatcher_.reset();
   gridPositions_.clear();
-  mode_ = xcPointMatcherDefs::ePointToPoint;
+  kind_ = Kind::eUntrained;
 }
 
-bool xcPointMatcher::isTrained() const {
-  return (model_ptr_ && model_ptr_->trained) || gridCorresponder_ ||
-         mode_ == xcPointMatcherDefs::eExhaustiveMode;
-}
+bool xcPointMatcher::isTrained() const { return kind_ != Kind::eUntrained; }
 
 xcPointMatcherDefs::Mode xcPointMatcher::trainMode() const {
-  if (mode_ == xcPointMatcherDefs::eExhaustiveMode) return xcPointMatcherDefs::eExhaustiveMode;
-  if (model_ptr_ && model_ptr_->trained) return xcPointMatcherDefs::ePointToPoint;
-  if (gridCorresponder_) return xcPointMatcherDefs::ePointToGrid;
+  switch (kind_) {
+    case Kind::eExhaustive:
+      return xcPointMatcherDefs::eExhaustiveMode;
+    case Kind::eVoting:
+      return xcPointMatcherDefs::ePointToPoint;
+    case Kind::ePattern:
+      return xcPointMatcherDefs::ePointToGrid;
+    case Kind::eUntrained:
+      break;
+  }
   throw xcPointMatcherDefs::NotTrained(kNotTrained);
 }
 
 const std::vector<xcVector<2>>& xcPointMatcher::modelPoints() const {
-  if (!isTrained()) throw xcPointMatcherDefs::NotTrained(kNotTrainedPointToPoint);
-  const xcPointMatcherDefs::Mode m = trainMode();
-  if ((m != xcPointMatcherDefs::ePointToPoint && m != xcPointMatcherDefs::eExhaustiveMode) || !model_ptr_) {
+  if (kind_ != Kind::eVoting && kind_ != Kind::eExhaustive) {
     throw xcPointMatcherDefs::NotTrained(kNotTrainedPointToPoint);
   }
   return model_ptr_->points;
 }
 
 std::vector<std::int32_t> xcPointMatcher::weights() const {
-  if (!isTrained() || trainMode() != xcPointMatcherDefs::ePointToPoint) {
-    throw xcPointMatcherDefs::NotTrained(kNotTrainedPointToPoint);
-  }
+  if (kind_ != Kind::eVoting) throw xcPointMatcherDefs::NotTrained(kNotTrainedPointToPoint);
   if (model_ptr_->weights.empty()) return std::vector<std::int32_t>(model_ptr_->points.size(), 1);
   return model_ptr_->weights;
 }

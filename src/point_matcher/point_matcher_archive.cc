@@ -22,8 +22,8 @@ constexpr std::int32_t kPresentExhaustive = xcPointMatcherDefs::eExhaustiveMode;
 void archiveModel(xcArchive& ar, xc_PointMatcherModel& m) {
   std::uint32_t version = kModelVersion;
   ar || version;
-  if (ar.isLoading() && version != 0 && version != 1 && version != xc_ppmatch::kRecordVersion) {
-    throw xcArchive::UnknownVersion(xc_ppmatch::kRecordSource, __LINE__);
+  if (ar.isLoading() && version != 0 && version != 1 && version != xc_point_matcher::kRecordVersion) {
+    throw xcArchive::UnknownVersion(xc_point_matcher::kRecordSource, __LINE__);
   }
   ar || m.trained || m.defaultGridSize;
   xf_PersistenceHelper(ar, m.boundingBox);
@@ -77,7 +77,9 @@ xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool) {
     return ar;
   }
   // A record that fails part way, or whose parts do not hold together, must not leave a half-loaded tool
-  // that runs: the caller gets the exception and an untrained tool.
+  // that runs: the caller gets the exception and an untrained tool. Loading starts from an untrained tool,
+  // so that no part the record lacks (a point model, when it holds a pattern) survives from before.
+  tool.untrain();
   try {
     xcPointMatcher::archive_(ar, tool, 0);
   } catch (...) {
@@ -88,9 +90,8 @@ xcArchive& operator||(xcArchive& ar, xcPointMatcher& tool) {
 }
 
 void xcPointMatcher::archive_(xcArchive& ar, xcPointMatcher& tool, int nestingDepth) {
-  xc_ppmatch::archiveRecordVersion(ar, __LINE__);
-  const std::int32_t modelFlag =
-      tool.mode_ == xcPointMatcherDefs::eExhaustiveMode ? kPresentExhaustive : kPresent;
+  xc_point_matcher::archiveRecordVersion(ar, __LINE__);
+  const std::int32_t modelFlag = tool.kind_ == Kind::eExhaustive ? kPresentExhaustive : kPresent;
   const std::int32_t loadedModelFlag =
       archiveOwned(ar, tool.model_ptr_, modelFlag, [&](xc_PointMatcherModel& m) { archiveModel(ar, m); });
   const std::int32_t loadedPatternFlag =
@@ -109,12 +110,16 @@ void xcPointMatcher::archive_(xcArchive& ar, xcPointMatcher& tool, int nestingDe
   ar || tool.patternClientFromImage_ || tool.patternPelCount_;
   xfArchiveVector(ar, tool.gridPositions_, archivePosition);
   if (ar.isLoading()) {
+    // A model stored without the exhaustive mark runs the voting search. A model that is not trained
+    // makes no tool of its own.
     if (loadedModelFlag == kPresentExhaustive) {
-      tool.mode_ = xcPointMatcherDefs::eExhaustiveMode;
-    } else if (loadedModelFlag != 0 || !tool.model_ptr_) {
-      // A model stored without the exhaustive mark runs the voting search, whatever the target ran before;
-      // and without a model the exhaustive search has nothing to enumerate.
-      tool.mode_ = xcPointMatcherDefs::eAutoDetect;
+      tool.kind_ = Kind::eExhaustive;
+    } else if (tool.model_ptr_ && tool.model_ptr_->trained) {
+      tool.kind_ = Kind::eVoting;
+    } else if (tool.gridCorresponder_) {
+      tool.kind_ = Kind::ePattern;
+    } else {
+      tool.kind_ = Kind::eUntrained;
     }
     tool.checkLoaded_(loadedModelFlag != 0, loadedPatternFlag != 0);
   }

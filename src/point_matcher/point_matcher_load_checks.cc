@@ -14,6 +14,8 @@
 #include <ptmatch/point_matcher_model.h>
 #include <ptmatch/point_to_grid_corresponder.h>
 
+#include "point_matcher/search_limits.h"
+
 namespace {
 
 // Slack on the grid-size bounds below, for models written by a build whose floating-point rounding differs
@@ -70,8 +72,8 @@ void checkModel(xc_PointMatcherModel& m, bool exhaustive) {
     for (std::int32_t w : m.weights) positive += w > 0 ? 1 : 0;
     if (positive < 2) refuse("weighted point model with fewer than two positive weights");
     expectedTotal = xc_PointMatcherModel::positiveWeightSum(m.weights);
-    if (expectedTotal > std::numeric_limits<std::int32_t>::max())
-      refuse("point model whose positive weights sum past 2147483647");
+    if (expectedTotal > kMaxTotalWeight)
+      refuse("point model whose positive weights sum past " + std::to_string(kMaxTotalWeight));
   }
   // Coverage is a score divided by the total weight: a forged total would report coverages above 1.
   if (m.totalWeight != expectedTotal) {
@@ -126,7 +128,7 @@ void checkGridPositions(const std::vector<xcPair<std::int32_t>>& positions,
 
 void xcPointMatcher::checkLoaded_(bool modelLoaded, bool patternLoaded) {
   if (modelLoaded && patternLoaded) refuse("point matcher record with both a point model and a grid pattern");
-  if (modelLoaded) checkModel(*model_ptr_, mode_ == xcPointMatcherDefs::eExhaustiveMode);
+  if (modelLoaded) checkModel(*model_ptr_, kind_ == Kind::eExhaustive);
   if (!patternLoaded) return;
 
   if (!finite(patternClientFromImage_) || patternClientFromImage_.isSingular())
@@ -145,7 +147,7 @@ void xcPointMatcher::checkLoaded_(bool modelLoaded, bool patternLoaded) {
 
   if (nestedMatcher_ && nestedMatcher_->model_ptr_ && nestedMatcher_->model_ptr_->trained) {
     // A sparse pattern's pels are matched as the points of a voting tool, one point per grid position.
-    if (nestedMatcher_->mode_ == xcPointMatcherDefs::eExhaustiveMode)
+    if (nestedMatcher_->kind_ == Kind::eExhaustive)
       refuse("pattern whose nested point matcher is exhaustive");
     if (nestedMatcher_->model_ptr_->points.size() != gridPositions_.size())
       refuse("pattern whose nested point matcher has a point count different from its pel count");

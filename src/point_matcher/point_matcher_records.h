@@ -5,7 +5,7 @@
 
 #include <foundation/archive.h>
 
-namespace xc_ppmatch {
+namespace xc_point_matcher {
 
 // Current version of the point matcher's exported records; older versions share the layout.
 constexpr std::uint32_t kRecordVersion = 200009;
@@ -19,4 +19,4 @@ inline void archiveRecordVersion(xcArchive& ar, int line) {
   if (ar.isLoading() && version > kRecordVersion) throw xcArchive::UnknownVersion(kRecordSource, line);
 }
 
-}  // namespace xc_ppmatch
+}  // namespace xc_point_matcher

@@ -6,14 +6,21 @@
 void xcPointMatcher::run(const std::vector<xcVector<2>>& dataPoints, const xcPointMatcherRunParams& params,
                          xcPointMatcherResultSet& results) const {
   results.getResults_().clear();
-  if (!isTrained()) throw xcPointMatcherDefs::NotTrained(L"xcPointMatcher tool is not trained\n");
+  if (kind_ == Kind::eUntrained)
+    throw xcPointMatcherDefs::NotTrained(L"xcPointMatcher tool is not trained\n");
   try {
-    if (mode_ != xcPointMatcherDefs::eExhaustiveMode && !(model_ptr_ && model_ptr_->trained)) {
-      runPtToGrid_(dataPoints, params, results);
-    } else if (mode_ == xcPointMatcherDefs::eExhaustiveMode) {
-      runExhaustive_(dataPoints, params, results);
-    } else {
-      runVoting_(dataPoints, params, results);
+    switch (kind_) {
+      case Kind::ePattern:
+        runPtToGrid_(dataPoints, params, results);
+        break;
+      case Kind::eExhaustive:
+        runExhaustive_(dataPoints, params, results);
+        break;
+      case Kind::eVoting:
+        runVoting_(dataPoints, params, results);
+        break;
+      case Kind::eUntrained:
+        break;
     }
   } catch (...) {
     // A failed run leaves no partial results behind.

@@ -6,7 +6,7 @@
 #include "point_matcher/point_matcher_records.h"
 
 xcArchive& operator||(xcArchive& ar, xcPointMatcherRunParams& p) {
-  xc_ppmatch::archiveRecordVersion(ar, __LINE__);
+  xc_point_matcher::archiveRecordVersion(ar, __LINE__);
   ar || p.minCoverage_ || p.startPose_ || p.rotationUncertainty_ || p.xTranslationUncertainty_ ||
       p.yTranslationUncertainty_ || p.scaleUncertainty_ || p.autoGridSize_ || p.gridSize_ ||
       p.autoCaptureRange_ || p.captureRange_ || p.maxNumResults_;
@@ -14,7 +14,7 @@ xcArchive& operator||(xcArchive& ar, xcPointMatcherRunParams& p) {
 }
 
 xcArchive& operator||(xcArchive& ar, xcPointMatcherResult& r) {
-  xc_ppmatch::archiveRecordVersion(ar, __LINE__);
+  xc_point_matcher::archiveRecordVersion(ar, __LINE__);
   auto mode = static_cast<std::uint32_t>(r.runMode_);
   ar || mode;
   if (ar.isLoading()) r.runMode_ = static_cast<xcPointMatcherDefs::Mode>(mode);
@@ -25,7 +25,7 @@ xcArchive& operator||(xcArchive& ar, xcPointMatcherResult& r) {
 }
 
 xcArchive& operator||(xcArchive& ar, xcPointMatcherResultSet& s) {
-  xc_ppmatch::archiveRecordVersion(ar, __LINE__);
+  xc_point_matcher::archiveRecordVersion(ar, __LINE__);
   ar || s.time_;
   xfArchiveVector(ar, s.results_);
   return ar;

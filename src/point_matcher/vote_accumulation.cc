@@ -122,7 +122,8 @@ std::int64_t xf_AccumulateVotesWithKernel(xc_PelRowsKernel add, const xcPelBuffe
   VoteBlock b;
   for (const xcPair<std::int32_t>& p : projected) {
     if (!finder.find(p, b)) continue;
-    add(b.data, b.acc, b.acc, b.width, b.height, finder.dataStride(), finder.accStride(), finder.accStride());
+    add(xc_PelRowsBlock{b.data, b.acc, b.acc, b.width, b.height, finder.dataStride(), finder.accStride(),
+                        finder.accStride()});
     pelAdds += std::int64_t{b.width} * b.height;
     poll.add(std::int64_t{b.width} * b.height);
   }
@@ -158,12 +159,13 @@ void xf_AccumulateWeightedVotes(const xcPelBuffer<std::uint8_t>& dataImage,
     const std::int16_t q = voteWeights[i];
     if (q == 0 || !finder.find(projected[i], b)) continue;
     poll.add(std::int64_t{b.width} * b.height);
+    const xc_PelRowsBlock block{b.data, b.acc, b.acc, b.width, b.height, s8, s16, s16};
     if (q == 1) {
-      kernels.add(b.data, b.acc, b.acc, b.width, b.height, s8, s16, s16);
+      kernels.add(block);
     } else if (q == -1) {
-      kernels.subtract(b.data, b.acc, b.acc, b.width, b.height, s8, s16, s16);
+      kernels.subtract(block);
     } else {
-      kernels.addWeighted(b.data, q, b.acc, b.acc, b.width, b.height, s8, s16, s16);
+      kernels.addWeighted(block, q);
     }
   }
 }
@@ -279,13 +281,13 @@ void xf_CollectPeaks(const xcPelBuffer<std::int16_t>& accumulator, const xcRecta
 }
 
 void xf_CollectPeaksIn(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
-                       const std::vector<xc_TouchedSpan>& rows, const std::vector<std::int32_t>& touchedRows,
-                       double scale, double angle, std::int32_t minVotes, xc_CandidateStore& store) {
+                       const xc_TouchedRows& touched, const xc_SampledPose& pose, std::int32_t minVotes,
+                       xc_CandidateStore& store) {
   checkAccumulator(window, accumulator, "xf_CollectPeaksIn");
-  checkRows(accumulator, rows, "xf_CollectPeaksIn");
-  PeakScan scan(accumulator, window, scale, angle, minVotes, store);
-  for (std::int32_t v : touchedRows) {
-    const xc_TouchedSpan& span = rows[static_cast<std::size_t>(v)];
+  checkRows(accumulator, touched.spans, "xf_CollectPeaksIn");
+  PeakScan scan(accumulator, window, pose.scale, pose.angle, minVotes, store);
+  for (std::int32_t v : touched.rows) {
+    const xc_TouchedSpan& span = touched.spans[static_cast<std::size_t>(v)];
     if (span.isEmpty()) continue;
     const std::int16_t* row = accumulator.rowAt(v);
     for (std::int32_t u = span.first;; ++u) {
@@ -311,14 +313,13 @@ std::vector<xc_SetPel> xf_SetPels(const xcPelBuffer<std::uint8_t>& dataImage) {
 void xf_ScatterVotes(const std::vector<xc_SetPel>& setPels,
                      const std::vector<xcPair<std::int32_t>>& projected,
                      const std::vector<std::int16_t>& voteWeights, const xcRectangle<std::int32_t>& window,
-                     xcPelBuffer<std::int16_t>& accumulator, std::vector<xc_TouchedSpan>& rows,
-                     std::vector<std::int32_t>& touchedRows) {
+                     xcPelBuffer<std::int16_t>& accumulator, xc_TouchedRows& touched) {
   if (!voteWeights.empty() && voteWeights.size() != projected.size()) {
     throw xcPelBufferError("xf_ScatterVotes: " + std::to_string(voteWeights.size()) + " vote weights for " +
                            std::to_string(projected.size()) + " model points");
   }
   checkAccumulator(window, accumulator, "xf_ScatterVotes");
-  checkRows(accumulator, rows, "xf_ScatterVotes");
+  checkRows(accumulator, touched.spans, "xf_ScatterVotes");
   const auto width = static_cast<std::uint32_t>(accumulator.width());
   const auto height = static_cast<std::uint32_t>(accumulator.height());
   StopPoll poll;
@@ -339,8 +340,8 @@ void xf_ScatterVotes(const std::vector<xc_SetPel>& setPels,
       // Modulo 2^16 like the block adds; unsigned so that the wrap is defined.
       pel = static_cast<std::int16_t>(static_cast<std::uint16_t>(pel) +
                                       static_cast<std::uint16_t>(q * s.value));
-      xc_TouchedSpan& span = rows[static_cast<std::size_t>(row)];
-      if (span.isEmpty()) touchedRows.push_back(row);
+      xc_TouchedSpan& span = touched.spans[static_cast<std::size_t>(row)];
+      if (span.isEmpty()) touched.rows.push_back(row);
       span.first = std::min(span.first, column);
       span.last = std::max(span.last, column);
     }

@@ -79,24 +79,36 @@ struct xc_TouchedSpan {
   bool isEmpty() const { return first > last; }
 };
 
+// The accumulator pels a sparse vote added to: per accumulator row, the span of columns added to, and the
+// rows whose span is not empty.
+struct xc_TouchedRows {
+  std::vector<xc_TouchedSpan> spans;  // one per accumulator row
+  std::vector<std::int32_t> rows;     // in the order first touched; ascending once sorted
+};
+
 // Adds to the accumulator what xf_AccumulateVotes (voteWeights empty) or xf_AccumulateWeightedVotes would
 // add, but does not clear it first: for every model point i and set pel s whose offset lies in the window,
-// acc(s.x - px_i - xmin, s.y - py_i - ymin) += w_i * s.value, modulo 2^16. Widens rows[v] to cover every
-// pel of row v added to, and appends v to touchedRows when rows[v] was empty before; `rows` must have one
-// span per accumulator row. Throws xcPelBufferError like the dense forms, and when `rows` does not fit;
-// the accumulator is then unchanged.
+// acc(s.x - px_i - xmin, s.y - py_i - ymin) += w_i * s.value, modulo 2^16. Widens touched.spans[v] to
+// cover every pel of row v added to, and appends v to touched.rows when its span was empty before;
+// touched.spans must have one span per accumulator row. Throws xcPelBufferError like the dense forms, and
+// when the spans do not fit; the accumulator is then unchanged.
 void xf_ScatterVotes(const std::vector<xc_SetPel>& setPels,
                      const std::vector<xcPair<std::int32_t>>& projected,
                      const std::vector<std::int16_t>& voteWeights, const xcRectangle<std::int32_t>& window,
-                     xcPelBuffer<std::int16_t>& accumulator, std::vector<xc_TouchedSpan>& rows,
-                     std::vector<std::int32_t>& touchedRows);
+                     xcPelBuffer<std::int16_t>& accumulator, xc_TouchedRows& touched);
 
-// xf_CollectPeaks restricted to the spans rows[v] of the rows v listed in touchedRows (ascending, no
-// repeats). When every other pel holds 0 and minVotes >= 1 it offers exactly what xf_CollectPeaks would,
-// in the same order.
+// A sampled scale and rotation (degrees) of the model, which the candidates of its peaks carry.
+struct xc_SampledPose {
+  double scale;
+  double angle;  // degrees
+};
+
+// xf_CollectPeaks restricted to the spans touched.spans[v] of the rows v listed in touched.rows
+// (ascending, no repeats). When every other pel holds 0 and minVotes >= 1 it offers exactly what
+// xf_CollectPeaks would, in the same order.
 void xf_CollectPeaksIn(const xcPelBuffer<std::int16_t>& accumulator, const xcRectangle<std::int32_t>& window,
-                       const std::vector<xc_TouchedSpan>& rows, const std::vector<std::int32_t>& touchedRows,
-                       double scale, double angle, std::int32_t minVotes, xc_CandidateStore& store);
+                       const xc_TouchedRows& touched, const xc_SampledPose& pose, std::int32_t minVotes,
+                       xc_CandidateStore& store);
 
 // ---- Internal: the unweighted accumulation with a given add kernel, for tests and benchmarks. ----
 // Returns the number of pel additions made (the summed block areas).

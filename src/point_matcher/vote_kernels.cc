@@ -41,17 +41,16 @@ inline std::int16_t combinePel(std::int16_t acc, std::uint8_t pel, std::uint16_t
 }
 
 template <Op kOp>
-XC_SCALAR_FUNCTION void scalarBlock(const std::uint8_t* src8, std::int16_t weight, const std::int16_t* src16,
-                                    std::int16_t* dst16, std::int32_t width, std::int32_t height,
-                                    std::ptrdiff_t stride8, std::ptrdiff_t stride16,
-                                    std::ptrdiff_t strideDst) {
+XC_SCALAR_FUNCTION void scalarBlock(const xc_PelRowsBlock& block, std::int16_t weight) {
+  const xc_PelRowsBlock b = block;  // a copy the stores cannot alias, kept in registers
   // The arithmetic of combinePel() is written out here: GCC may decline to inline a function compiled with
   // other optimisation options, and a call per pel would flatter the vector kernels.
   const auto w = static_cast<std::uint16_t>(weight);
-  for (std::int32_t r = 0; r < height; ++r) {
-    const std::uint8_t* s8 = src8 + r * stride8;
-    const std::int16_t* s16 = src16 + r * stride16;
-    std::int16_t* d = dst16 + r * strideDst;
+  const std::int32_t width = b.width;
+  for (std::int32_t r = 0; r < b.height; ++r) {
+    const std::uint8_t* s8 = b.src8 + r * b.stride8;
+    const std::int16_t* s16 = b.src16 + r * b.stride16;
+    std::int16_t* d = b.dst16 + r * b.strideDst;
     XC_SCALAR_LOOP
     for (std::int32_t k = 0; k < width; ++k) {
       const auto a = static_cast<std::uint16_t>(s16[k]);
@@ -105,11 +104,11 @@ inline void sse2Row(const std::uint8_t* s8, const std::int16_t* s16, std::int16_
 }
 
 template <Op kOp>
-void sse2Block(const std::uint8_t* src8, std::int16_t weight, const std::int16_t* src16, std::int16_t* dst16,
-               std::int32_t width, std::int32_t height, std::ptrdiff_t stride8, std::ptrdiff_t stride16,
-               std::ptrdiff_t strideDst) {
-  for (std::int32_t r = 0; r < height; ++r) {
-    sse2Row<kOp>(src8 + r * stride8, src16 + r * stride16, dst16 + r * strideDst, width, weight);
+void sse2Block(const xc_PelRowsBlock& block, std::int16_t weight) {
+  const xc_PelRowsBlock b = block;  // a copy the stores cannot alias, kept in registers
+  for (std::int32_t r = 0; r < b.height; ++r) {
+    sse2Row<kOp>(b.src8 + r * b.stride8, b.src16 + r * b.stride16, b.dst16 + r * b.strideDst, b.width,
+                 weight);
   }
 }
 
@@ -120,11 +119,10 @@ void sse2Block(const std::uint8_t* src8, std::int16_t weight, const std::int16_t
 
 // Elsewhere the plain loop, left to the compiler's vectoriser.
 template <Op kOp>
-void portableBlock(const std::uint8_t* src8, std::int16_t weight, const std::int16_t* src16,
-                   std::int16_t* dst16, std::int32_t width, std::int32_t height, std::ptrdiff_t stride8,
-                   std::ptrdiff_t stride16, std::ptrdiff_t strideDst) {
-  for (std::int32_t r = 0; r < height; ++r) {
-    tailPels<kOp>(src8 + r * stride8, src16 + r * stride16, dst16 + r * strideDst, 0, width,
+void portableBlock(const xc_PelRowsBlock& block, std::int16_t weight) {
+  const xc_PelRowsBlock b = block;  // a copy the stores cannot alias, kept in registers
+  for (std::int32_t r = 0; r < b.height; ++r) {
+    tailPels<kOp>(b.src8 + r * b.stride8, b.src16 + r * b.stride16, b.dst16 + r * b.strideDst, 0, b.width,
                   static_cast<std::uint16_t>(weight));
   }
 }
@@ -175,13 +173,11 @@ __attribute__((target("avx2"))) inline void avx2Row(const std::uint8_t* s8, cons
 }
 
 template <Op kOp>
-__attribute__((target("avx2"))) void avx2Block(const std::uint8_t* src8, std::int16_t weight,
-                                               const std::int16_t* src16, std::int16_t* dst16,
-                                               std::int32_t width, std::int32_t height,
-                                               std::ptrdiff_t stride8, std::ptrdiff_t stride16,
-                                               std::ptrdiff_t strideDst) {
-  for (std::int32_t r = 0; r < height; ++r) {
-    avx2Row<kOp>(src8 + r * stride8, src16 + r * stride16, dst16 + r * strideDst, width, weight);
+__attribute__((target("avx2"))) void avx2Block(const xc_PelRowsBlock& block, std::int16_t weight) {
+  const xc_PelRowsBlock b = block;  // a copy the stores cannot alias, kept in registers
+  for (std::int32_t r = 0; r < b.height; ++r) {
+    avx2Row<kOp>(b.src8 + r * b.stride8, b.src16 + r * b.stride16, b.dst16 + r * b.strideDst, b.width,
+                 weight);
   }
 }
 
@@ -189,10 +185,8 @@ __attribute__((target("avx2"))) void avx2Block(const std::uint8_t* src8, std::in
 
 // A block function has the weighted kernel's signature; the add and subtract kernels drop the weight.
 template <xc_WeightedPelRowsKernel kBlock>
-void unweighted(const std::uint8_t* src8, const std::int16_t* src16, std::int16_t* dst16, std::int32_t width,
-                std::int32_t height, std::ptrdiff_t stride8, std::ptrdiff_t stride16,
-                std::ptrdiff_t strideDst) {
-  kBlock(src8, 0, src16, dst16, width, height, stride8, stride16, strideDst);
+void unweighted(const xc_PelRowsBlock& block) {
+  kBlock(block, 0);
 }
 
 std::vector<xc_VoteKernelSet> availableKernelSets() {
@@ -235,55 +229,34 @@ const xc_VoteKernelSet& xf_DispatchedVoteKernels() {
   return chosen;
 }
 
-void xf_AddPelRows(const std::uint8_t* src8, const std::int16_t* src16, std::int16_t* dst16,
-                   std::int32_t width, std::int32_t height, std::ptrdiff_t stride8, std::ptrdiff_t stride16,
-                   std::ptrdiff_t strideDst) {
-  xf_DispatchedVoteKernels().add(src8, src16, dst16, width, height, stride8, stride16, strideDst);
-}
+void xf_AddPelRows(const xc_PelRowsBlock& block) { xf_DispatchedVoteKernels().add(block); }
 
-void xf_SubtractPelRows(const std::uint8_t* src8, const std::int16_t* src16, std::int16_t* dst16,
-                        std::int32_t width, std::int32_t height, std::ptrdiff_t stride8,
-                        std::ptrdiff_t stride16, std::ptrdiff_t strideDst) {
-  xf_DispatchedVoteKernels().subtract(src8, src16, dst16, width, height, stride8, stride16, strideDst);
-}
+void xf_SubtractPelRows(const xc_PelRowsBlock& block) { xf_DispatchedVoteKernels().subtract(block); }
 
-void xf_AddWeightedPelRows(const std::uint8_t* src8, std::int16_t weight, const std::int16_t* src16,
-                           std::int16_t* dst16, std::int32_t width, std::int32_t height,
-                           std::ptrdiff_t stride8, std::ptrdiff_t stride16, std::ptrdiff_t strideDst) {
-  xf_DispatchedVoteKernels().addWeighted(src8, weight, src16, dst16, width, height, stride8, stride16,
-                                         strideDst);
+void xf_AddWeightedPelRows(const xc_PelRowsBlock& block, std::int16_t weight) {
+  xf_DispatchedVoteKernels().addWeighted(block, weight);
 }
 
 void xf_AddPelRows(const xcPelBuffer_const<std::uint8_t>& src8, const xcPelBuffer_const<std::int16_t>& src16,
                    xcPelBuffer<std::int16_t>& dst16) {
   checkRowsOperands(src8, src16, dst16, "xf_AddPelRows");
   if (src8.size() == 0) return;
-  xf_AddPelRows(src8.firstPel(), src16.firstPel(), dst16.firstPel(), src8.width(), src8.height(),
-                src8.rowStride(), src16.rowStride(), dst16.rowStride());
+  xf_AddPelRows(xc_PelRowsBlock{src8.firstPel(), src16.firstPel(), dst16.firstPel(), src8.width(),
+                                src8.height(), src8.rowStride(), src16.rowStride(), dst16.rowStride()});
 }
 
 void xf_SubtractPelRows(const xcPelBuffer_const<std::uint8_t>& src8,
                         const xcPelBuffer_const<std::int16_t>& src16, xcPelBuffer<std::int16_t>& dst16) {
   checkRowsOperands(src8, src16, dst16, "xf_SubtractPelRows");
   if (src8.size() == 0) return;
-  xf_SubtractPelRows(src8.firstPel(), src16.firstPel(), dst16.firstPel(), src8.width(), src8.height(),
-                     src8.rowStride(), src16.rowStride(), dst16.rowStride());
+  xf_SubtractPelRows(xc_PelRowsBlock{src8.firstPel(), src16.firstPel(), dst16.firstPel(), src8.width(),
+                                     src8.height(), src8.rowStride(), src16.rowStride(), dst16.rowStride()});
 }
 
-void xf_AddPelRowsScalar(const std::uint8_t* src8, const std::int16_t* src16, std::int16_t* dst16,
-                         std::int32_t width, std::int32_t height, std::ptrdiff_t stride8,
-                         std::ptrdiff_t stride16, std::ptrdiff_t strideDst) {
-  scalarBlock<Op::eAdd>(src8, 0, src16, dst16, width, height, stride8, stride16, strideDst);
-}
+void xf_AddPelRowsScalar(const xc_PelRowsBlock& block) { scalarBlock<Op::eAdd>(block, 0); }
 
-void xf_SubtractPelRowsScalar(const std::uint8_t* src8, const std::int16_t* src16, std::int16_t* dst16,
-                              std::int32_t width, std::int32_t height, std::ptrdiff_t stride8,
-                              std::ptrdiff_t stride16, std::ptrdiff_t strideDst) {
-  scalarBlock<Op::eSubtract>(src8, 0, src16, dst16, width, height, stride8, stride16, strideDst);
-}
+void xf_SubtractPelRowsScalar(const xc_PelRowsBlock& block) { scalarBlock<Op::eSubtract>(block, 0); }
 
-void xf_AddWeightedPelRowsScalar(const std::uint8_t* src8, std::int16_t weight, const std::int16_t* src16,
-                                 std::int16_t* dst16, std::int32_t width, std::int32_t height,
-                                 std::ptrdiff_t stride8, std::ptrdiff_t stride16, std::ptrdiff_t strideDst) {
-  scalarBlock<Op::eAddWeighted>(src8, weight, src16, dst16, width, height, stride8, stride16, strideDst);
+void xf_AddWeightedPelRowsScalar(const xc_PelRowsBlock& block, std::int16_t weight) {
+  scalarBlock<Op::eAddWeighted>(block, weight);
 }

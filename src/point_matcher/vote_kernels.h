@@ -9,8 +9,20 @@
 
 #include <foundation/pel_buffer.h>
 
-// The block is width x height pels given by each buffer's first pel and row stride (in pels, not bytes).
-// Per pel, with src8 zero-extended to 16 bits and the result wrapping modulo 2^16:
+// The operands of one call: a block of width x height pels given by each buffer's first pel and row stride
+// (in pels, not bytes).
+struct xc_PelRowsBlock {
+  const std::uint8_t* src8;
+  const std::int16_t* src16;
+  std::int16_t* dst16;
+  std::int32_t width;
+  std::int32_t height;
+  std::ptrdiff_t stride8;
+  std::ptrdiff_t stride16;
+  std::ptrdiff_t strideDst;
+};
+
+// Per pel of the block, with src8 zero-extended to 16 bits and the result wrapping modulo 2^16:
 //   xf_AddPelRows:         dst16 = src16 + src8
 //   xf_SubtractPelRows:    dst16 = src16 - src8
 //   xf_AddWeightedPelRows: dst16 = src16 + weight * src8
@@ -19,15 +31,9 @@
 //
 // The implementation is picked once, at the first call, from what the processor offers (AVX2, else the
 // SSE2 baseline); every implementation gives the same pels as the plain per-pel loop, wrap-around included.
-void xf_AddPelRows(const std::uint8_t* src8, const std::int16_t* src16, std::int16_t* dst16,
-                   std::int32_t width, std::int32_t height, std::ptrdiff_t stride8, std::ptrdiff_t stride16,
-                   std::ptrdiff_t strideDst);
-void xf_SubtractPelRows(const std::uint8_t* src8, const std::int16_t* src16, std::int16_t* dst16,
-                        std::int32_t width, std::int32_t height, std::ptrdiff_t stride8,
-                        std::ptrdiff_t stride16, std::ptrdiff_t strideDst);
-void xf_AddWeightedPelRows(const std::uint8_t* src8, std::int16_t weight, const std::int16_t* src16,
-                           std::int16_t* dst16, std::int32_t width, std::int32_t height,
-                           std::ptrdiff_t stride8, std::ptrdiff_t stride16, std::ptrdiff_t strideDst);
+void xf_AddPelRows(const xc_PelRowsBlock& block);
+void xf_SubtractPelRows(const xc_PelRowsBlock& block);
+void xf_AddWeightedPelRows(const xc_PelRowsBlock& block, std::int16_t weight);
 
 // The same over whole views: dst16 = src16 +/- src8, pels paired by their place in each view. Throws
 // xcPelBufferError when the three views differ in size, or when src16 and dst16 are overlapping but not
@@ -39,11 +45,8 @@ void xf_SubtractPelRows(const xcPelBuffer_const<std::uint8_t>& src8,
 
 // ---- Internal: the individual implementations, for tests and benchmarks. ----
 
-using xc_PelRowsKernel = void (*)(const std::uint8_t*, const std::int16_t*, std::int16_t*, std::int32_t,
-                                  std::int32_t, std::ptrdiff_t, std::ptrdiff_t, std::ptrdiff_t);
-using xc_WeightedPelRowsKernel = void (*)(const std::uint8_t*, std::int16_t, const std::int16_t*,
-                                          std::int16_t*, std::int32_t, std::int32_t, std::ptrdiff_t,
-                                          std::ptrdiff_t, std::ptrdiff_t);
+using xc_PelRowsKernel = void (*)(const xc_PelRowsBlock&);
+using xc_WeightedPelRowsKernel = void (*)(const xc_PelRowsBlock&, std::int16_t);
 
 // One implementation of the three kernels.
 struct xc_VoteKernelSet {
@@ -61,12 +64,6 @@ const xc_VoteKernelSet& xf_DispatchedVoteKernels();
 
 // The plain per-pel reference, one pel per step: it is kept out of the compiler's auto-vectoriser so that
 // it measures what the vector kernels gain.
-void xf_AddPelRowsScalar(const std::uint8_t* src8, const std::int16_t* src16, std::int16_t* dst16,
-                         std::int32_t width, std::int32_t height, std::ptrdiff_t stride8,
-                         std::ptrdiff_t stride16, std::ptrdiff_t strideDst);
-void xf_SubtractPelRowsScalar(const std::uint8_t* src8, const std::int16_t* src16, std::int16_t* dst16,
-                              std::int32_t width, std::int32_t height, std::ptrdiff_t stride8,
-                              std::ptrdiff_t stride16, std::ptrdiff_t strideDst);
-void xf_AddWeightedPelRowsScalar(const std::uint8_t* src8, std::int16_t weight, const std::int16_t* src16,
-                                 std::int16_t* dst16, std::int32_t width, std::int32_t height,
-                                 std::ptrdiff_t stride8, std::ptrdiff_t stride16, std::ptrdiff_t strideDst);
+void xf_AddPelRowsScalar(const xc_PelRowsBlock& block);
+void xf_SubtractPelRowsScalar(const xc_PelRowsBlock& block);
+void xf_AddWeightedPelRowsScalar(const xc_PelRowsBlock& block, std::int16_t weight);

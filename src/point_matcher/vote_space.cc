@@ -38,7 +38,7 @@ xc_VoteSpace::xc_VoteSpace(const xcPelBuffer<std::uint8_t>& dataImage,
   }
   // From here on only the touched spans are ever cleared.
   xfPelClear(accumulator_);
-  touched_.resize(static_cast<std::size_t>(accumulator_.height()));
+  touched_.spans.resize(static_cast<std::size_t>(accumulator_.height()));
 }
 
 void xc_VoteSpace::vote(const std::vector<xcPair<std::int32_t>>& projected,
@@ -51,22 +51,22 @@ void xc_VoteSpace::vote(const std::vector<xcPair<std::int32_t>>& projected,
     }
     return;
   }  // Only what the last vote touched is cleared, so a pose costs what its votes cost, whatever the window.
-  for (std::int32_t v : touchedRows_) {
-    xc_TouchedSpan& span = touched_[static_cast<std::size_t>(v)];
+  for (std::int32_t v : touched_.rows) {
+    xc_TouchedSpan& span = touched_.spans[static_cast<std::size_t>(v)];
     std::int16_t* row = accumulator_.rowAt(v);
     std::fill(row + span.first, row + span.last + 1, std::int16_t{0});
     span = xc_TouchedSpan();
   }
-  touchedRows_.clear();
-  xf_ScatterVotes(setPels_, projected, voteWeights, window_, accumulator_, touched_, touchedRows_);
-  std::sort(touchedRows_.begin(), touchedRows_.end());
+  touched_.rows.clear();
+  xf_ScatterVotes(setPels_, projected, voteWeights, window_, accumulator_, touched_);
+  std::sort(touched_.rows.begin(), touched_.rows.end());
 }
 
 void xc_VoteSpace::collectPeaks(double scale, double angle, std::int32_t minVotes,
                                 xc_CandidateStore& store) const {
   // Untouched pels hold 0, which only a threshold below 1 could offer.
   if (sparse_ && minVotes >= 1) {
-    xf_CollectPeaksIn(accumulator_, window_, touched_, touchedRows_, scale, angle, minVotes, store);
+    xf_CollectPeaksIn(accumulator_, window_, touched_, xc_SampledPose{scale, angle}, minVotes, store);
   } else {
     xf_CollectPeaks(accumulator_, window_, scale, angle, minVotes, store);
   }

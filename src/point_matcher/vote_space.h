@@ -41,6 +41,5 @@ class xc_VoteSpace {
   xcPelBuffer<std::int16_t> accumulator_;
   bool sparse_ = false;
   std::vector<xc_SetPel> setPels_;
-  std::vector<xc_TouchedSpan> touched_;    // sparse: per accumulator row, the columns the last vote added to
-  std::vector<std::int32_t> touchedRows_;  // sparse: the rows with a span, ascending
+  xc_TouchedRows touched_;  // sparse: what the last vote added to, its rows ascending
 };

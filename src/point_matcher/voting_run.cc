@@ -2,16 +2,13 @@
 // of sorted, truncated results from the poses the voting search verified.
 //
 // Besides the checks of the parameter setters, the voting path refuses with xcPointMatcherDefs::BadParams:
-// - maxNumResults above 65536: the search keeps eight candidates per wanted result in three stores
-//   sized up front, and every stored pose holds one index per model point;
-// - a weighted model whose positive weights sum past 16777216: the pose store keeps one bucket per
-//   possible score;
-// - what the voting search refuses (voting_search.h): more than 32767 model points, model points that all
-//   coincide, non-finite data coordinates, data spread over more than 2^24 grid cells (margins included),
-//   a grid size so small against the model's radius that more than 2^20 scales or angles would be
-//   sampled, a model centre more than 2^29 cells from the data, a singular start pose, weights whose
-//   16-bit vote weights would sum past 32767, and (after the search) data so crowded that chance ties with
-//   the full vote filled the coarse store.
+// - maxNumResults above kVotingMaxResults and a weighted model whose positive weights sum past
+//   kVotingMaxPoseStoreScore (search_limits.h gives their reasons);
+// - what the voting search refuses (voting_search.h): too many model points, model points that all
+//   coincide, non-finite data coordinates, data spread over too many grid cells, a grid size so small
+//   against the model's radius that too many scales or angles would be sampled, a model centre too far
+//   from the data, a singular start pose, weights whose 16-bit vote weights would overflow, and (after
+//   the search) data so crowded that chance ties with the full vote filled the coarse store.
 // Empty data give no results (with the time set when minCoverage is 0, else the feasibility test returns
 // first and leaves the time alone).
 #include <ptmatch/point_matcher.h>
@@ -26,6 +23,7 @@
 #include <ptmatch/point_matcher_model.h>
 
 #include "point_matcher/pose_score_store.h"
+#include "point_matcher/search_limits.h"
 #include "point_matcher/search_setup.h"
 #include "point_matcher/voting_search.h"
 
@@ -41,8 +39,6 @@ constexpr std::int64_t kCandidatesPerResult = 8;
 // keeps at least kSmallSetCandidates of them.
 constexpr std::size_t kSmallSet = 4;
 constexpr std::int32_t kSmallSetCandidates = 1000;
-constexpr std::int32_t kMaxVotingResults = 65536;
-constexpr std::int32_t kMaxPoseStoreScore = 16777216;  // 2^24 buckets of 4 bytes
 
 // Whether enough data points exist for any pose to reach the coverage: without weights, as many data
 // points as the covered model points; with weights, the largest weights that as many data points could
@@ -75,13 +71,14 @@ double fitError(const xc_PointMatcherModel& model, const Points& data, const xc_
 
 void checkStoreSizes(const xcPointMatcherRunParams& params, const xc_PointMatcherModel& model) {
   if (params.maxNumResults() < 1) throw BadParams(L"maxNumResults must be >= 1\n");
-  if (params.maxNumResults() > kMaxVotingResults) {
-    throw BadParams(L"maxNumResults must be <= 65536 for a tool trained from points in eAutoDetect\n");
+  if (params.maxNumResults() > kVotingMaxResults) {
+    throw BadParams(xfWiden("maxNumResults must be <= " + std::to_string(kVotingMaxResults) +
+                            " for a tool trained from points in eAutoDetect\n"));
   }
-  if (model.totalWeight > kMaxPoseStoreScore) {
-    throw BadParams(
-        xfWiden("the positive weights of a model for eAutoDetect must sum to at most 16777216; they sum to " +
-                std::to_string(model.totalWeight) + "\n"));
+  if (model.totalWeight > kVotingMaxPoseStoreScore) {
+    throw BadParams(xfWiden("the positive weights of a model for eAutoDetect must sum to at most " +
+                            std::to_string(kVotingMaxPoseStoreScore) + "; they sum to " +
+                            std::to_string(model.totalWeight) + "\n"));
   }
 }
 

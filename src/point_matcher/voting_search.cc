@@ -1,5 +1,5 @@
-// The voting search's driver: set-up (effective distances, search frame, data image, window, weights)
-// and the coarse sweep over sampled scales and rotations.
+// The voting search's set-up (effective distances, search frame, data image, window, weights), its coarse
+// sweep over sampled scales and rotations, and the crowding test that follows a saturated sweep.
 #include "point_matcher/voting_search.h"
 
 #include <algorithm>
@@ -13,10 +13,8 @@
 #include <foundation/pel_functions.h>
 #include <ptmatch/point_matcher_defs.h>
 
-#include "point_matcher/candidate_verification.h"
 #include "point_matcher/pose_sampling.h"
 #include "point_matcher/search_setup.h"
-#include "point_matcher/vote_space.h"
 
 namespace {
 
@@ -31,9 +29,7 @@ constexpr double kWindowMargin = 8.0;
 constexpr double kPaddedPels = 18.0;
 // Vote weights are scaled into this magnitude when their sums would leave 16 bits.
 constexpr double kScaledWeightSum = 16384.0;
-constexpr std::int64_t kLargestUnscaledSum = 32767;
-// The largest sum of scaled weights of one sign that a 16-bit vote holds exactly.
-constexpr std::int64_t kLargestVoteSum = std::numeric_limits<std::int16_t>::max();
+constexpr std::int64_t kLargestUnscaledSum = kVotingMaxVoteSum;
 // Of the candidates the coarse sweep keeps, the share that chance alignments with clutter may be expected
 // to take with the model's full vote. Such candidates tie with an exact instance, and among ties the store
 // keeps those offered first, so once chance fills the store the instance is lost or kept by the order of
@@ -46,40 +42,101 @@ constexpr std::int32_t kLeastVotes = 2;
 
 bool isFinite(const xcVector<2>& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
 
-std::int32_t roundToPel(double v) {
-  const double r = v >= 0.0 ? std::trunc(v + 0.5) : std::trunc(v - 0.5);
-  if (r <= -kVotingMaxProjection) return -static_cast<std::int32_t>(kVotingMaxProjection);
-  if (!(r < kVotingMaxProjection)) return static_cast<std::int32_t>(kVotingMaxProjection);  // NaN too
-  return static_cast<std::int32_t>(r);
-}
+// One axis of the search window, as offsets from `lo` to `hi`; empty when lo > hi.
+struct WindowAxis {
+  std::int32_t lo = 0;
+  std::int32_t hi = 0;
+  bool empty = false;
+};
 
-// One axis of the search window: the whole-image limits, narrowed by a finite translation range whose
-// ends are mapped to pels (`startPel`, `endPel`, relative to the centre). Clamping happens in double, so
-// an infinite end or one far beyond the image never reaches the integer conversion.
-bool windowAxis(double centrePel, std::int32_t size, const xcRange& range, double startPel, double endPel,
-                std::int32_t& lo, std::int32_t& hi) {
+// The whole-image limits of one axis, narrowed by a finite translation range whose ends are mapped to
+// pels (`rangePels`, relative to the centre). Clamping happens in double, so an infinite end or one far
+// beyond the image never reaches the integer conversion.
+WindowAxis windowAxis(double centrePel, std::int32_t size, const xcRange& range, const xcRange& rangePels) {
   const double all0 = std::floor(-centrePel) - kWindowMargin;
   const double all1 = std::ceil((size - 1) - centrePel) + kWindowMargin;
   double v0 = all0, v1 = all1;
   if (!range.isFull() && !range.isEmpty()) {
-    v0 = std::floor(startPel);
-    v1 = std::ceil(endPel);
+    v0 = std::floor(rangePels.start());
+    v1 = std::ceil(rangePels.end());
     if (!(v0 > all0)) v0 = all0;
     if (!(v1 < all1)) v1 = all1;
   }
-  if (v0 > v1) return false;
-  lo = static_cast<std::int32_t>(v0);
-  hi = static_cast<std::int32_t>(v1);
-  return true;
+  WindowAxis axis;
+  if (v0 > v1) {
+    axis.empty = true;
+    return axis;
+  }
+  axis.lo = static_cast<std::int32_t>(v0);
+  axis.hi = static_cast<std::int32_t>(v1);
+  return axis;
+}
+
+// The automatic grid size is the tool's stored one, which a loaded record may set to anything; a
+// negative one would size the images negatively and step the sampling backwards.
+void checkEffectiveParams(const xcPointMatcherRunParams& effective, const xcPointMatcherRunParams& params,
+                          std::size_t dataCount) {
+  if (!(effective.gridSize() > 0.0 && std::isfinite(effective.gridSize()))) {
+    char text[120];
+    std::snprintf(text, sizeof text, "gridSize must be finite and > 0, but it is %.3g%s\n",
+                  effective.gridSize(), params.autoGridSize() ? " (the tool's default grid size)" : "");
+    throwBadParams(text);
+  }
+  if (effective.maxNumResults() < 1) throwBadParams("maxNumResults must be >= 1\n");
+  if (dataCount >= static_cast<std::size_t>(kVotingMaxDataPoints)) {
+    throwBadParams("the voting search takes fewer than " + std::to_string(kVotingMaxDataPoints) +
+                   " data points\n");
+  }
+}
+
+// The number of scale and angle samples of the coarse sweep.
+double sampledPoses(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& effectiveParams) {
+  const double g = effectiveParams.gridSize();
+  double poses = 0.0;
+  for (double s : xf_SampleScales(effectiveParams.scaleUncertainty(), g, model.radius)) {
+    poses += static_cast<double>(
+        xf_SampleAngles(effectiveParams.rotationUncertainty(), xf_AngleStep(g, s, model.radius)).size());
+  }
+  return poses;
+}
+
+double setFractionOf(const xcPelBuffer<std::uint8_t>& dataImage) {
+  std::int64_t setPels = 0;
+  for (std::int32_t y = 0; y < dataImage.height(); ++y) {
+    const std::uint8_t* row = dataImage.rowAt(y);
+    for (std::int32_t x = 0; x < dataImage.width(); ++x) setPels += row[x] != 0 ? 1 : 0;
+  }
+  return static_cast<double>(setPels) / (static_cast<double>(dataImage.width()) * dataImage.height());
 }
 
 }  // namespace
 
+xc_VotingSearch::xc_VotingSearch(const Points& data, const xc_PointMatcherModel& model,
+                                 const xcPointMatcherRunParams& params)
+    : data_(data), model_(model) {
+  xf_CheckVotingModel(model);
+  effectiveParams_ = xf_EffectiveVotingParams(params, model);
+  checkEffectiveParams(effectiveParams_, params, data.size());
+  if (data.empty() || model.totalWeight < 1) return;
+
+  searchFrameData_ = xf_SearchFrameData(data, xf_StartPoseInverse(params));
+  searchToPel_ = xf_RenderDataImage(searchFrameData_, effectiveParams_.gridSize(), dataImage_);
+  const xcPair<std::int32_t> imageSize(dataImage_.width(), dataImage_.height());
+  if (!xf_SearchWindow(searchToPel_, model.center, imageSize, effectiveParams_.xTranslationUncertainty(),
+                       effectiveParams_.yTranslationUncertainty(), window_)) {
+    return;
+  }
+  leastVotes_ = xf_VoteWeights(model, effectiveParams_.minCoverage(), voteWeights_);
+  votes_.emplace(dataImage_, window_, model.points.size());
+  coarseStore_.emplace(xf_CandidateStoreTopScore(model), effectiveParams_.maxNumResults());
+  refinedStore_.emplace(xf_CandidateStoreTopScore(model), effectiveParams_.maxNumResults());
+}
+
 void xf_CheckVotingModel(const xc_PointMatcherModel& model) {
   if (model.points.size() > static_cast<std::size_t>(kVotingMaxModelPoints)) {
-    throwBadParams(
-        "the voting search takes at most 32767 model points (votes are counted in 16 bits); the model has " +
-        std::to_string(model.points.size()) + "\n");
+    throwBadParams("the voting search takes at most " + std::to_string(kVotingMaxModelPoints) +
+                   " model points (votes are counted in 16 bits); the model has " +
+                   std::to_string(model.points.size()) + "\n");
   }
   for (const xcVector<2>& p : model.points) {
     if (!isFinite(p)) throwBadParams("model point coordinates must be finite\n");
@@ -124,10 +181,9 @@ xcXform<2> xf_RenderDataImage(const Points& searchFrameData, double gridSize,
   if (!((w + kPaddedPels) * (h + kPaddedPels) <= static_cast<double>(kVotingMaxSearchPels))) {
     char cells[96];
     std::snprintf(cells, sizeof cells, "%.0f x %.0f", w, h);
-    throwBadParams(
-        "the data spread over " + std::string(cells) +
-        " grid cells, more than the voting search's limit of 16777216 with margins: choose a larger "
-        "gridSize\n");
+    throwBadParams("the data spread over " + std::string(cells) +
+                   " grid cells, more than the voting search's limit of " +
+                   std::to_string(kVotingMaxSearchPels) + " with margins: choose a larger gridSize\n");
   }
   const auto width = static_cast<std::int32_t>(w);
   const auto height = static_cast<std::int32_t>(h);
@@ -137,48 +193,29 @@ xcXform<2> xf_RenderDataImage(const Points& searchFrameData, double gridSize,
   const xcXform<2> toCorner(xcMatrix<2>(), xcVector<2>(-minX, -minY));
   const xcXform<2> scale(xcMatrix<2>(inv, 0.0, 0.0, inv), xcVector<2>());
   const xcXform<2> border(xcMatrix<2>(), xcVector<2>(1.0, 1.0));
-  const xcXform<2> X = border * scale * toCorner;
+  const xcXform<2> searchToPel = border * scale * toCorner;
 
   xfPelClear(image);
-  for (const xcVector<2>& p : searchFrameData) xf_MarkPels<std::uint8_t>(image, X * p, 1, 1);
-  return X;
+  for (const xcVector<2>& p : searchFrameData) xf_MarkPels<std::uint8_t>(image, searchToPel * p, 1, 1);
+  return searchToPel;
 }
 
-bool xf_SearchWindow(const xcXform<2>& X, const xcVector<2>& modelCentre, std::int32_t imageWidth,
-                     std::int32_t imageHeight, const xcRange& xTranslation, const xcRange& yTranslation,
-                     xcRectangle<std::int32_t>& window) {
-  const xcVector<2> c = X * modelCentre;
+bool xf_SearchWindow(const xcXform<2>& searchToPel, const xcVector<2>& modelCentre,
+                     const xcPair<std::int32_t>& imageSize, const xcRange& xTranslation,
+                     const xcRange& yTranslation, xcRectangle<std::int32_t>& window) {
+  const xcVector<2> c = searchToPel * modelCentre;
   if (!(std::abs(c.x()) <= kVotingMaxCentreOffset && std::abs(c.y()) <= kVotingMaxCentreOffset)) {
-    throwBadParams("the model centre lies more than 2^29 grid cells from the data at startPose\n");
+    throwBadParams("the model centre lies more than 2^" + std::to_string(kVotingMaxCentreOffsetLog2) +
+                   " grid cells from the data at startPose\n");
   }
-  const auto pel = [&](double dx, double dy) { return X * (modelCentre + xcVector<2>(dx, dy)); };
-  std::int32_t xmin = 0, xmax = 0, ymin = 0, ymax = 0;
-  const bool haveX = windowAxis(c.x(), imageWidth, xTranslation, pel(xTranslation.start(), 0.0).x() - c.x(),
-                                pel(xTranslation.end(), 0.0).x() - c.x(), xmin, xmax);
-  const bool haveY = windowAxis(c.y(), imageHeight, yTranslation, pel(0.0, yTranslation.start()).y() - c.y(),
-                                pel(0.0, yTranslation.end()).y() - c.y(), ymin, ymax);
-  if (!haveX || !haveY) return false;
-  window = xcRectangle<std::int32_t>(xmin, ymin, xmax - xmin, ymax - ymin);
+  const auto pel = [&](double dx, double dy) { return searchToPel * (modelCentre + xcVector<2>(dx, dy)); };
+  const xcRange xPels(pel(xTranslation.start(), 0.0).x() - c.x(), pel(xTranslation.end(), 0.0).x() - c.x());
+  const xcRange yPels(pel(0.0, yTranslation.start()).y() - c.y(), pel(0.0, yTranslation.end()).y() - c.y());
+  const WindowAxis x = windowAxis(c.x(), imageSize.x(), xTranslation, xPels);
+  const WindowAxis y = windowAxis(c.y(), imageSize.y(), yTranslation, yPels);
+  if (x.empty || y.empty) return false;
+  window = xcRectangle<std::int32_t>(x.lo, y.lo, x.hi - x.lo, y.hi - y.lo);
   return true;
-}
-
-xcXform<2> xf_CandidateProjection(const xcXform<2>& X, const xcVector<2>& modelCentre, double scale,
-                                  double angleDegrees) {
-  const xcRadian angle(angleDegrees * kRadiansPerDegree);
-  const xcXform<2> toCentre(xcMatrix<2>(), modelCentre);
-  const xcXform<2> fromCentre(xcMatrix<2>(), -modelCentre);
-  const xcXform<2> scaling(xcMatrix<2>(scale, 0.0, 0.0, scale), xcVector<2>());
-  const xcXform<2> rotation(xcMatrix<2>(angle, angle, 1.0, 1.0), xcVector<2>());
-  return X * toCentre * scaling * rotation * fromCentre;
-}
-
-void xf_ProjectModel(const Points& points, const xcXform<2>& M,
-                     std::vector<xcPair<std::int32_t>>& projected) {
-  projected.resize(points.size());
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    const xcVector<2> q = M * points[i];
-    projected[i] = xcPair<std::int32_t>(roundToPel(q.x()), roundToPel(q.y()));
-  }
 }
 
 std::int32_t xf_VoteWeights(const xc_PointMatcherModel& model, double minCoverage,
@@ -216,13 +253,13 @@ std::int32_t xf_VoteWeights(const xc_PointMatcherModel& model, double minCoverag
   // is exact in 16 bits when both sums fit (every partial sum wraps and unwraps modulo 2^16). Rounding alone
   // adds at most half a vote per point to kScaledWeightSum, which kVotingMaxModelPoints points keep within
   // 16 bits; only the weights raised to one vote can push a sum past it.
-  if (scaledPositive > kLargestVoteSum || scaledNegative > kLargestVoteSum) {
+  if (scaledPositive > kVotingMaxVoteSum || scaledNegative > kVotingMaxVoteSum) {
     throwBadParams("the model's weights span too wide a ratio for 16-bit votes: scaled to sum to " +
                    std::to_string(static_cast<std::int32_t>(kScaledWeightSum)) +
                    ", with every nonzero weight kept at one vote or more, the " +
-                   (scaledPositive > kLargestVoteSum ? "positive" : "negative") + " weights sum to " +
+                   (scaledPositive > kVotingMaxVoteSum ? "positive" : "negative") + " weights sum to " +
                    std::to_string(std::max(scaledPositive, scaledNegative)) + ", past " +
-                   std::to_string(kLargestVoteSum) + "\n");
+                   std::to_string(kVotingMaxVoteSum) + "\n");
   }
   threshold = std::max(
       static_cast<std::int32_t>(std::trunc(static_cast<double>(scaledPositive) * minCoverage)), kLeastVotes);
@@ -258,31 +295,20 @@ bool xf_IsSaturated(const xc_PointMatcherModel& model, const xc_CandidateStore& 
   return coarseStore.isFull() && coarseStore.lowestScore() >= xf_FullVote(model);
 }
 
-void xf_CheckDataCrowding(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& effectiveParams,
-                          const xcPelBuffer<std::uint8_t>& dataImage,
-                          const xcRectangle<std::int32_t>& window) {
-  std::int64_t setPels = 0;
-  for (std::int32_t y = 0; y < dataImage.height(); ++y) {
-    const std::uint8_t* row = dataImage.rowAt(y);
-    for (std::int32_t x = 0; x < dataImage.width(); ++x) setPels += row[x] != 0 ? 1 : 0;
-  }
-  const double setFraction =
-      static_cast<double>(setPels) / (static_cast<double>(dataImage.width()) * dataImage.height());
-  std::vector<std::int16_t> voteWeights;
-  xf_VoteWeights(model, effectiveParams.minCoverage(), voteWeights);
+void xf_CheckDataCrowding(const xc_VotingSearch& search) {
+  const xc_PointMatcherModel& model = search.model();
+  const xcPointMatcherRunParams& effectiveParams = search.effectiveParams();
+  const double setFraction = setFractionOf(search.dataImage());
+  const std::vector<std::int16_t>& voteWeights = search.voteWeights();
   std::int64_t positive = static_cast<std::int64_t>(model.points.size()), negative = 0;
   if (!voteWeights.empty()) {
     positive = std::count_if(voteWeights.begin(), voteWeights.end(), [](std::int16_t q) { return q > 0; });
     negative = std::count_if(voteWeights.begin(), voteWeights.end(), [](std::int16_t q) { return q < 0; });
   }
-  const double g = effectiveParams.gridSize();
-  double poses = 0.0;
-  for (double s : xf_SampleScales(effectiveParams.scaleUncertainty(), g, model.radius)) {
-    poses += static_cast<double>(
-        xf_SampleAngles(effectiveParams.rotationUncertainty(), xf_AngleStep(g, s, model.radius)).size());
-  }
+  const xcRectangle<std::int32_t>& window = search.window();
   const double offsets = (static_cast<double>(window.width()) + 1.0) * (window.height() + 1.0);
-  const double chance = xf_ChanceFullVotes(setFraction, offsets, poses, positive, negative);
+  const double chance =
+      xf_ChanceFullVotes(setFraction, offsets, sampledPoses(model, effectiveParams), positive, negative);
   const double room = kChanceShareOfCandidates * effectiveParams.maxNumResults();
   if (!(chance > room)) return;
   char text[480];
@@ -292,15 +318,16 @@ void xf_CheckDataCrowding(const xc_PointMatcherModel& model, const xcPointMatche
                 "than %g %% of the %d candidates the search keeps, and none of those kept covered the whole "
                 "model: an instance could not be told from them. Choose a smaller gridSize (the data image "
                 "may have at most %lld cells) or a larger maxNumResults\n",
-                g, 100.0 * setFraction, chance, 100.0 * kChanceShareOfCandidates,
+                effectiveParams.gridSize(), 100.0 * setFraction, chance, 100.0 * kChanceShareOfCandidates,
                 effectiveParams.maxNumResults(), static_cast<long long>(kVotingMaxSearchPels));
   throwBadParams(text);
 }
 
-void xf_CoarseSweep(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& effectiveParams,
-                    const xcXform<2>& X, xc_VoteSpace& votes, xc_CandidateStore& coarseStore) {
-  std::vector<std::int16_t> voteWeights;
-  std::int32_t minVotes = xf_VoteWeights(model, effectiveParams.minCoverage(), voteWeights);
+void xf_CoarseSweep(xc_VotingSearch& search) {
+  const xc_PointMatcherModel& model = search.model();
+  const xcPointMatcherRunParams& effectiveParams = search.effectiveParams();
+  xc_CandidateStore& coarseStore = search.coarseStore();
+  std::int32_t minVotes = search.leastVotes();
   const double g = effectiveParams.gridSize();
   const std::vector<double> scales = xf_SampleScales(effectiveParams.scaleUncertainty(), g, model.radius);
   // The largest scale has the finest angle step: refuse an impossible sampling now, not after hours.
@@ -312,11 +339,12 @@ void xf_CoarseSweep(const xc_PointMatcherModel& model, const xcPointMatcherRunPa
     for (double a :
          xf_SampleAngles(effectiveParams.rotationUncertainty(), xf_AngleStep(g, s, model.radius))) {
       xfThrowExceptionOnFailure(xsys_attention_check());
-      xf_ProjectModel(model.points, xf_CandidateProjection(X, model.center, s, a), projected);
+      xf_ProjectModel(model.points, xf_CandidateProjection(search.searchToPel(), model.center, s, a),
+                      projected);
       // Once the store is full only a better vote can get in, so the peak scan may skip the rest.
       if (coarseStore.isFull()) minVotes = coarseStore.lowestScore() + 1;
-      votes.vote(projected, voteWeights);
-      votes.collectPeaks(s, a, minVotes, coarseStore);
+      search.votes().vote(projected, search.voteWeights());
+      search.votes().collectPeaks(s, a, minVotes, coarseStore);
     }
   }
 }
@@ -328,43 +356,4 @@ xcPointMatcherRunParams xf_EffectiveVotingParams(const xcPointMatcherRunParams& 
   effective.gridSize(distances.grid);
   effective.captureRange(distances.capture);
   return effective;
-}
-
-void xf_VotingSearch(const Points& data, const xc_PointMatcherModel& model,
-                     const xcPointMatcherRunParams& params, xc_PoseScoreStore& poses) {
-  xf_CheckVotingModel(model);
-  const xcPointMatcherRunParams effective = xf_EffectiveVotingParams(params, model);
-  // The automatic grid size is the tool's stored one, which a loaded record may set to anything; a
-  // negative one would size the images negatively and step the sampling backwards.
-  if (!(effective.gridSize() > 0.0 && std::isfinite(effective.gridSize()))) {
-    char text[120];
-    std::snprintf(text, sizeof text, "gridSize must be finite and > 0, but it is %.3g%s\n",
-                  effective.gridSize(), params.autoGridSize() ? " (the tool's default grid size)" : "");
-    throwBadParams(text);
-  }
-  if (effective.maxNumResults() < 1) throwBadParams("maxNumResults must be >= 1\n");
-  // Labels are data index + 1 in 32 bits.
-  if (data.size() >= static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max())) {
-    throwBadParams("the voting search takes fewer than 2147483647 data points\n");
-  }
-  if (data.empty() || model.totalWeight < 1) return;
-
-  const Points searchFrameData = xf_SearchFrameData(data, xf_StartPoseInverse(params));
-  xcPelBuffer<std::uint8_t> dataImage;
-  const xcXform<2> X = xf_RenderDataImage(searchFrameData, effective.gridSize(), dataImage);
-  xcRectangle<std::int32_t> window;
-  if (!xf_SearchWindow(X, model.center, dataImage.width(), dataImage.height(),
-                       effective.xTranslationUncertainty(), effective.yTranslationUncertainty(), window)) {
-    return;
-  }
-  xc_VoteSpace votes(dataImage, window, model.points.size());
-  xc_CandidateStore coarseStore(xf_CandidateStoreTopScore(model), effective.maxNumResults());
-  xf_CoarseSweep(model, effective, X, votes, coarseStore);
-  const bool saturated = xf_IsSaturated(model, coarseStore);
-  xf_VerifyCandidates(data, searchFrameData, model, effective, dataImage, votes, X, coarseStore, poses);
-  // A store filled with full votes turned further ones away in the order of the samples. When none of
-  // those it kept proved to be a whole instance and chance explains them, an instance may have been lost.
-  if (saturated && poses.highestScore() < model.totalWeight) {
-    xf_CheckDataCrowding(model, effective, dataImage, window);
-  }
 }

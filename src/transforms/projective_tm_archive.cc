@@ -7,9 +7,9 @@
 #include "transforms/transform_records.h"
 
 xcArchive& operator||(xcArchive& ar, xc2PTm& tm) {
-  std::uint32_t version = xc_tm::kRecordVersion;
+  std::uint32_t version = xc_transforms::kRecordVersion;
   ar || version;
-  if (version != xc_tm::kRecordVersion) XC_ARCHIVE_REFUSE_VERSION(xc_tm::kSource);
+  if (version != xc_transforms::kRecordVersion) XC_ARCHIVE_REFUSE_VERSION(xc_transforms::kSource);
   // Loaded aside and committed together, so that a record cut short changes nothing.
   std::array<double, 8> p = tm.p_;
   std::array<double, 8> q = tm.q_;

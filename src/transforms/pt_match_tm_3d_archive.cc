@@ -7,9 +7,9 @@
 #include "transforms/transform_records.h"
 
 xcArchive& operator||(xcArchive& ar, xc3PtMatchTm& tm) {
-  std::uint32_t version = xc_tm::kRecordVersion;
+  std::uint32_t version = xc_transforms::kRecordVersion;
   ar || version;
-  if (version != xc_tm::kRecordVersion) XC_ARCHIVE_REFUSE_VERSION(xc_tm::kSource);
+  if (version != xc_transforms::kRecordVersion) XC_ARCHIVE_REFUSE_VERSION(xc_transforms::kSource);
   // Loaded aside and committed together, so that a record cut short changes nothing.
   std::array<xcPsuedoInverse, 3> accumulators = tm.accumulators_;
   for (xcPsuedoInverse& acc : accumulators) {

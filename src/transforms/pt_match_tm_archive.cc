@@ -6,9 +6,9 @@
 #include "transforms/transform_records.h"
 
 xcArchive& operator||(xcArchive& ar, xc2PtMatchTm& tm) {
-  std::uint32_t version = xc_tm::kRecordVersion;
+  std::uint32_t version = xc_transforms::kRecordVersion;
   ar || version;
-  if (version != xc_tm::kRecordVersion) XC_ARCHIVE_REFUSE_VERSION(xc_tm::kSource);
+  if (version != xc_transforms::kRecordVersion) XC_ARCHIVE_REFUSE_VERSION(xc_transforms::kSource);
   // Loaded aside and committed together, so that a record cut short changes nothing. The stored b2a is
   // taken as it is, not recomputed, so a round trip gives back both transforms bit for bit.
   xcXform<2> a2b = tm.a2b_;

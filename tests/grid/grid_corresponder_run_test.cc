@@ -170,7 +170,7 @@ TEST(GridCorresponderRun, StopsWhenTheCallersThreadIsAskedToStop) {
 
   // Within a row of shifts the probe polls by itself: one row of a wide pattern over wide data is
   // billions of comparisons.
-  xc_gridcorr::RowProbe probe(c.model(), 0, 16);
+  xc_grid_corresponder::RowProbe probe(c.model(), 0, 16);
   std::vector<unsigned char> pels(64 * 64, 0);
   std::vector<const unsigned char*> rows;
   for (int r = 0; r < 64; ++r) rows.push_back(pels.data() + 64 * r);

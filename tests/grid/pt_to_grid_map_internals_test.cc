@@ -19,7 +19,7 @@
 
 namespace {
 
-using namespace xc_ptgdmap;
+using namespace xc_pt_to_grid_map;
 using Points = std::vector<xcVector<2>>;
 
 constexpr double kDegree = xcPi / 180.0;

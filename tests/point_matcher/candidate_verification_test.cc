@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 
 #include "point_matcher/voting_search.h"
@@ -19,14 +20,14 @@ using Window = xcRectangle<std::int32_t>;
 TEST(LabelImage, OverlappingBlocksHoldTheLaterPointsLabel) {
   const Points points{xcVector<2>(0, 0), xcVector<2>(2, 0)};
   xcPelBuffer<std::uint8_t> dataImage;
-  const xcXform<2> X = xf_RenderDataImage(points, 1.0, dataImage);  // pels (1, 1) and (3, 1)
+  const xcXform<2> searchToPel = xf_RenderDataImage(points, 1.0, dataImage);  // pels (1, 1) and (3, 1)
   xcPelBuffer<std::int32_t> blocks(dataImage.width(), dataImage.height());
-  xf_RenderLabelImage(points, X, blocks);
+  xf_RenderLabelImage(points, searchToPel, blocks);
   const std::vector<std::int32_t> row1{1, 1, 2, 2, 2};
   for (std::int32_t x = 0; x < 5; ++x) EXPECT_EQ(blocks.get(x, 1), row1[static_cast<std::size_t>(x)]) << x;
 
   xcPelBuffer<std::int32_t> pels(dataImage.width(), dataImage.height());
-  xf_RenderPelLabelImage(points, X, pels);
+  xf_RenderPelLabelImage(points, searchToPel, pels);
   const std::vector<std::int32_t> single{0, 1, 0, 2, 0};
   for (std::int32_t x = 0; x < 5; ++x) EXPECT_EQ(pels.get(x, 1), single[static_cast<std::size_t>(x)]) << x;
   EXPECT_EQ(pels.get(1, 0), 0);
@@ -40,9 +41,9 @@ TEST_P(LabelImageRandom, BlockLabelsMarkExactlyTheDataImagesPels) {
   Points points;
   for (int k = 0; k < 40; ++k) points.emplace_back(coord(rng), coord(rng));
   xcPelBuffer<std::uint8_t> dataImage;
-  const xcXform<2> X = xf_RenderDataImage(points, 1.3, dataImage);
+  const xcXform<2> searchToPel = xf_RenderDataImage(points, 1.3, dataImage);
   xcPelBuffer<std::int32_t> blocks(dataImage.width(), dataImage.height());
-  xf_RenderLabelImage(points, X, blocks);
+  xf_RenderLabelImage(points, searchToPel, blocks);
   for (std::int32_t y = 0; y < dataImage.height(); ++y) {
     for (std::int32_t x = 0; x < dataImage.width(); ++x) {
       ASSERT_EQ(blocks.get(x, y) != 0, dataImage.get(x, y) == 1) << x << ", " << y;
@@ -57,40 +58,38 @@ INSTANTIATE_TEST_SUITE_P(Seeds, LabelImageRandom, ::testing::Range(1u, 6u));
 const Points kModel{xcVector<2>(0, 0), xcVector<2>(8, 0), xcVector<2>(8, 6), xcVector<2>(1, 7),
                     xcVector<2>(4, 3)};
 
-// Everything refinement and verification need, built for given data the way the search builds it.
+// A search set up for given data, its coarse store filled by hand.
 struct Stage {
   xc_PointMatcherModel model;
-  xcPointMatcherRunParams params;
   Points data;
-  xcPelBuffer<std::uint8_t> dataImage;
-  xcXform<2> X;
-  Window window;
-  xcPelBuffer<std::int32_t> labels;
+  std::optional<xc_VotingSearch> search;
+  xc_LabelImages labels;
 
-  Stage(const Points& modelPoints, const Points& dataPoints, const xcPointMatcherRunParams& p)
+  Stage(const Points& modelPoints, const Points& dataPoints, xcPointMatcherRunParams params)
       : data(dataPoints) {
     model.train(modelPoints, {});
-    params = xf_EffectiveVotingParams(p, model);
-    X = xf_RenderDataImage(data, params.gridSize(), dataImage);
-    EXPECT_TRUE(xf_SearchWindow(X, model.center, dataImage.width(), dataImage.height(), xcRange::FullRange(),
-                                xcRange::FullRange(), window));
-    labels = xcPelBuffer<std::int32_t>(dataImage.width(), dataImage.height());
-    xf_RenderLabelImage(data, X, labels);
+    params.maxNumResults(100);
+    search.emplace(data, model, params);
+    EXPECT_TRUE(search->hasWindow());
+    labels = xf_RenderLabelImages(*search);
   }
 
   // The candidate at scale 1 and angle 0 that puts model point i on the pel of data point j.
   xc_PoseCandidate candidateMatching(std::size_t i, std::size_t j) const {
     std::vector<xcPair<std::int32_t>> projected;
-    xf_ProjectModel(model.points, xf_CandidateProjection(X, model.center, 1.0, 0.0), projected);
-    const xcVector<2> q = X * data[j];
+    const xcXform<2>& searchToPel = search->searchToPel();
+    xf_ProjectModel(model.points, xf_CandidateProjection(searchToPel, model.center, 1.0, 0.0), projected);
+    const xcVector<2> q = searchToPel * data[j];
     const xcPair<std::int32_t> pel(static_cast<std::int32_t>(q.x()), static_cast<std::int32_t>(q.y()));
     return {xcPair<std::int32_t>(pel.x() - projected[i].x(), pel.y() - projected[i].y()), 1.0, 0.0};
   }
 
-  std::int32_t refine(xc_CandidateStore& coarse, xc_CandidateStore& refined) {
-    xc_VoteSpace votes(dataImage, window, model.points.size());
-    xf_RefineCandidates(data, model, params, votes, labels, X, coarse, refined);
-    return refined.numResults();
+  xc_CandidateStore& coarse() { return search->coarseStore(); }
+  xc_CandidateStore& refined() { return search->refinedStore(); }
+
+  std::int32_t refine() {
+    xf_RefineCandidates(*search, labels.blocks);
+    return refined().numResults();
   }
 };
 
@@ -100,13 +99,12 @@ TEST(Refinement, ACandidateWithOneCorrespondenceIsNotRefined) {
   Points data{kModel[0] + lone};
   for (const xcVector<2>& p : kModel) data.push_back(p + xcVector<2>(-40.0, 50.0));
   Stage stage(kModel, data, xcPointMatcherRunParams());
-  xc_CandidateStore coarse(5, 10), refined(5, 10);
-  coarse.add(1, stage.candidateMatching(0, 0));
-  EXPECT_EQ(stage.refine(coarse, refined), 0);
+  stage.coarse().add(1, stage.candidateMatching(0, 0));
+  EXPECT_EQ(stage.refine(), 0);
 
   // A candidate on the instance refits and votes.
-  coarse.add(5, stage.candidateMatching(0, 1));
-  EXPECT_GT(stage.refine(coarse, refined), 0);
+  stage.coarse().add(5, stage.candidateMatching(0, 1));
+  EXPECT_GT(stage.refine(), 0);
 }
 
 TEST(Refinement, ARefitThatRepeatsAnEarlierOneIsNotVotedAgain) {
@@ -114,15 +112,14 @@ TEST(Refinement, ARefitThatRepeatsAnEarlierOneIsNotVotedAgain) {
   for (const xcVector<2>& p : kModel) data.push_back(p);
   for (const xcVector<2>& p : kModel) data.push_back(p + xcVector<2>(40.0, 3.0));
   Stage stage(kModel, data, xcPointMatcherRunParams());
-  xc_CandidateStore coarse(5, 10), refined(5, 100);
-  coarse.add(5, stage.candidateMatching(0, 0));
-  const std::int32_t fromOneVote = stage.refine(coarse, refined);
+  stage.coarse().add(5, stage.candidateMatching(0, 0));
+  const std::int32_t fromOneVote = stage.refine();
   ASSERT_GE(fromOneVote, 2);  // both instances are peaks of the one vote
 
   // The second instance refits to the same scale and angle: its vote would only offer the same peaks.
-  refined.clear();
-  coarse.add(5, stage.candidateMatching(0, 5));
-  EXPECT_EQ(stage.refine(coarse, refined), fromOneVote);
+  stage.refined().clear();
+  stage.coarse().add(5, stage.candidateMatching(0, 5));
+  EXPECT_EQ(stage.refine(), fromOneVote);
 }
 
 // ---- Verification ---------------------------------------------------------------------------------------

@@ -17,7 +17,6 @@ using Points = std::vector<xcVector<2>>;
 using ptmatch_test::loadFromBytes;
 using ptmatch_test::storeToBytes;
 
-
 // Overwrites the 32-bit little-endian value at `at`.
 std::string withUint32(std::string bytes, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
@@ -26,20 +25,21 @@ std::string withUint32(std::string bytes, std::size_t at, std::uint32_t value) {
 
 std::uint32_t uint32At(const std::string& bytes, std::size_t at) {
   std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+  for (int i = 0; i < 4; ++i)
+    v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
   return v;
 }
 
 Points fiducials() {
-  return {xcVector<2>(0, 0),   xcVector<2>(40, 0),  xcVector<2>(40, 25), xcVector<2>(0, 25),
-          xcVector<2>(12, 8),  xcVector<2>(30, 17), xcVector<2>(22, 3),  xcVector<2>(5, 19)};
+  return {xcVector<2>(0, 0),  xcVector<2>(40, 0),  xcVector<2>(40, 25), xcVector<2>(0, 25),
+          xcVector<2>(12, 8), xcVector<2>(30, 17), xcVector<2>(22, 3),  xcVector<2>(5, 19)};
 }
 
 xcPointMatcherRunParams unusualParams() {
   return xcPointMatcherRunParams(0.7, xcXform<2>(xcMatrix<2>(1, 0.5, -0.25, 2), xcVector<2>(3, -4)),
                                  xcRange(-10, 20), xcRange::FullRange(),
-                                 xcAngleRange(xcRadian(2.0), xcRadian(-2.5), false), xcRange(-0.2, 0.3), false, 1.5,
-                                 false, 0.0, 7);
+                                 xcAngleRange(xcRadian(2.0), xcRadian(-2.5), false), xcRange(-0.2, 0.3),
+                                 false, 1.5, false, 0.0, 7);
 }
 
 TEST(PointMatcherArchive, RunParamsRoundTripFieldForField) {
@@ -166,6 +166,20 @@ TEST(PointMatcherArchive, AVotingToolLoadsAsVotingAndAnExhaustiveToolAsExhaustiv
   xcPointMatcher fresh;
   loadFromBytes(bytes, fresh);
   EXPECT_EQ(fresh.trainMode(), Defs::eExhaustiveMode);
+}
+
+TEST(PointMatcherArchive, APatternLoadedIntoAPointTrainedToolLeavesNoPointModelBehind) {
+  xcPelBuffer<unsigned char> pattern(16, 16, 32);
+  for (const auto& [x, y] : {std::pair{0, 0}, {15, 1}, {3, 7}, {9, 4}, {12, 12}, {1, 14}})
+    pattern.put(x, y, 1);
+  xcPointMatcher patternTool;
+  patternTool.train(pattern);
+  xcPointMatcher loaded;
+  loaded.train(fiducials(), Defs::eAutoDetect);
+  ptmatch_test::roundTrip(patternTool, loaded);
+  EXPECT_EQ(loaded.trainMode(), Defs::ePointToGrid);
+  EXPECT_EQ(loaded.pattern().width(), patternTool.pattern().width());
+  EXPECT_THROW(loaded.modelPoints(), Defs::NotTrained);
 }
 
 TEST(PointMatcherArchive, ModelRecordVersionsZeroOneAnd200009AreReadOthersRefused) {

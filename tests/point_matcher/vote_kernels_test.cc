@@ -77,10 +77,10 @@ class VoteKernels : public ::testing::TestWithParam<xc_VoteKernelSet> {
   void run(Kind kind, std::int16_t weight, const std::uint8_t* s8, const std::int16_t* s16, std::int16_t* d,
            const Layout& l, std::ptrdiff_t stride8, std::ptrdiff_t stride16, std::ptrdiff_t sd) {
     const xc_VoteKernelSet& k = GetParam();
-    if (kind == Kind::eAdd) k.add(s8, s16, d, l.width, l.height, stride8, stride16, sd);
-    if (kind == Kind::eSubtract) k.subtract(s8, s16, d, l.width, l.height, stride8, stride16, sd);
-    if (kind == Kind::eAddWeighted)
-      k.addWeighted(s8, weight, s16, d, l.width, l.height, stride8, stride16, sd);
+    const xc_PelRowsBlock block{s8, s16, d, l.width, l.height, stride8, stride16, sd};
+    if (kind == Kind::eAdd) k.add(block);
+    if (kind == Kind::eSubtract) k.subtract(block);
+    if (kind == Kind::eAddWeighted) k.addWeighted(block, weight);
   }
 
   std::mt19937 rng_{20240611};

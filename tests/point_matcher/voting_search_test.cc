@@ -32,9 +32,9 @@ std::vector<std::vector<int>> pelsOf(const xcPelBuffer<std::uint8_t>& image) {
 
 TEST(DataImage, ASinglePointMarksTheThreeByThreeImage) {
   xcPelBuffer<std::uint8_t> image;
-  const xcXform<2> X = xf_RenderDataImage({xcVector<2>(-7.3, 4.1)}, 0.5, image);
+  const xcXform<2> searchToPel = xf_RenderDataImage({xcVector<2>(-7.3, 4.1)}, 0.5, image);
   EXPECT_EQ(pelsOf(image), (std::vector<std::vector<int>>{{1, 1, 1}, {1, 1, 1}, {1, 1, 1}}));
-  const xcVector<2> q = X * xcVector<2>(-7.3, 4.1);
+  const xcVector<2> q = searchToPel * xcVector<2>(-7.3, 4.1);
   EXPECT_DOUBLE_EQ(q.x(), 1.0);
   EXPECT_DOUBLE_EQ(q.y(), 1.0);
 }
@@ -43,7 +43,7 @@ TEST(DataImage, SizeAndBlocksFollowTheGrid) {
   xcPelBuffer<std::uint8_t> image;
   // Spread 10.2 x 3.9 at grid 1: W = trunc(10.7) + 3 = 13, H = trunc(4.4) + 3 = 7. The second point lands
   // on pel (11.2, 4.9), so its block is columns 10..12, rows 3..5.
-  const xcXform<2> X = xf_RenderDataImage({xcVector<2>(0, 0), xcVector<2>(10.2, 3.9)}, 1.0, image);
+  const xcXform<2> searchToPel = xf_RenderDataImage({xcVector<2>(0, 0), xcVector<2>(10.2, 3.9)}, 1.0, image);
   ASSERT_EQ(image.width(), 13);
   ASSERT_EQ(image.height(), 7);
   int marked = 0;
@@ -56,7 +56,7 @@ TEST(DataImage, SizeAndBlocksFollowTheGrid) {
     }
   }
   EXPECT_EQ(marked, 18);
-  EXPECT_DOUBLE_EQ((X * xcVector<2>(10.2, 3.9)).x(), 11.2);
+  EXPECT_DOUBLE_EQ((searchToPel * xcVector<2>(10.2, 3.9)).x(), 11.2);
 }
 
 TEST(DataImage, DataSpreadOverTooManyCellsIsRefusedBeforeAllocating) {
@@ -82,13 +82,13 @@ TEST(SearchFrame, DataAreMappedByTheInverseStartPoseAndMustBeFinite) {
 
 // ---- The search window ----------------------------------------------------------------------------------
 
-// X of a 20 x 10 image at grid 0.5 whose lowest data corner is at (0, 0): pel = 2 * p + 1.
-const xcXform<2> kX(xcMatrix<2>(2, 0, 0, 2), xcVector<2>(1, 1));
+// searchToPel of a 20 x 10 image at grid 0.5 whose lowest data corner is at (0, 0): pel = 2 * p + 1.
+const xcXform<2> kSearchToPel(xcMatrix<2>(2, 0, 0, 2), xcVector<2>(1, 1));
 
 TEST(SearchWindow, FullRangesLetTheCentreRoamTheImageWithEightPelsToSpare) {
   Window w;
-  ASSERT_TRUE(
-      xf_SearchWindow(kX, xcVector<2>(2.25, 1.0), 20, 10, xcRange::FullRange(), xcRange::FullRange(), w));
+  ASSERT_TRUE(xf_SearchWindow(kSearchToPel, xcVector<2>(2.25, 1.0), {20, 10}, xcRange::FullRange(),
+                              xcRange::FullRange(), w));
   // Centre at pel (5.5, 3): x from floor(-5.5) - 8 = -14 to ceil(19 - 5.5) + 8 = 22, y from -11 to 14.
   EXPECT_EQ(w, Window(-14, -11, 36, 25));
 }
@@ -96,23 +96,23 @@ TEST(SearchWindow, FullRangesLetTheCentreRoamTheImageWithEightPelsToSpare) {
 TEST(SearchWindow, FiniteRangesNarrowItAreClampedToTheImageOrLeaveNoWindow) {
   Window w;
   const xcVector<2> centre(2.25, 1.0);
-  ASSERT_TRUE(xf_SearchWindow(kX, centre, 20, 10, xcRange(-1.2, 0.7), xcRange(-100.0, 2.0), w));
+  ASSERT_TRUE(xf_SearchWindow(kSearchToPel, centre, {20, 10}, xcRange(-1.2, 0.7), xcRange(-100.0, 2.0), w));
   // x: floor(-2.4) = -3 to ceil(1.4) = 2; y: -200 pels clamps to -11, +4 pels stays.
   EXPECT_EQ(w, Window(-3, -11, 5, 15));
   // One infinite end clamps like any other far end.
-  ASSERT_TRUE(xf_SearchWindow(kX, centre, 20, 10, xcRange(-kInf, 0.0), xcRange::FullRange(), w));
+  ASSERT_TRUE(xf_SearchWindow(kSearchToPel, centre, {20, 10}, xcRange(-kInf, 0.0), xcRange::FullRange(), w));
   EXPECT_EQ(w.x(), -14);
   EXPECT_EQ(w.x() + w.width(), 0);
   // Ranges wholly outside the image leave no window.
-  EXPECT_FALSE(xf_SearchWindow(kX, centre, 20, 10, xcRange(50.0, 60.0), xcRange::FullRange(), w));
-  EXPECT_FALSE(xf_SearchWindow(kX, centre, 20, 10, xcRange::FullRange(), xcRange(-90, -10), w));
+  EXPECT_FALSE(xf_SearchWindow(kSearchToPel, centre, {20, 10}, xcRange(50.0, 60.0), xcRange::FullRange(), w));
+  EXPECT_FALSE(xf_SearchWindow(kSearchToPel, centre, {20, 10}, xcRange::FullRange(), xcRange(-90, -10), w));
 }
 
 TEST(SearchWindow, AModelCentreBeyondTwoToTheTwentyNinePelsIsRefused) {
   Window w;
-  EXPECT_THROW(
-      xf_SearchWindow(kX, xcVector<2>(3e8, 0.0), 20, 10, xcRange::FullRange(), xcRange::FullRange(), w),
-      Defs::BadParams);
+  EXPECT_THROW(xf_SearchWindow(kSearchToPel, xcVector<2>(3e8, 0.0), {20, 10}, xcRange::FullRange(),
+                               xcRange::FullRange(), w),
+               Defs::BadParams);
 }
 
 // ---- Effective distances and model limits ---------------------------------------------------------------
@@ -174,18 +174,14 @@ TEST(CoarseSweep, FindsTheModelAtItsPelOffsetWithAllVotes) {
   Points data = voting_test::mapped(shift, kModel);
   data.push_back(xcVector<2>(-10 * g, -10 * g));  // so that the model's own corner is not the image's
 
-  const xcPointMatcherRunParams effective = xf_EffectiveVotingParams(xcPointMatcherRunParams(), model);
-  xcPelBuffer<std::uint8_t> image;
-  const xcXform<2> X = xf_RenderDataImage(data, g, image);
-  Window window;
-  ASSERT_TRUE(xf_SearchWindow(X, model.center, image.width(), image.height(), xcRange::FullRange(),
-                              xcRange::FullRange(), window));
-  xc_VoteSpace votes(image, window, model.points.size());
-  xc_CandidateStore store(xf_CandidateStoreTopScore(model), 8);
-  xf_CoarseSweep(model, effective, X, votes, store);
+  xcPointMatcherRunParams params;
+  params.maxNumResults(8);
+  xc_VotingSearch search(data, model, params);
+  ASSERT_TRUE(search.hasWindow());
+  xf_CoarseSweep(search);
 
   xc_PoseCandidate best;
-  ASSERT_EQ(store.first(best), 5);
+  ASSERT_EQ(search.coarseStore().first(best), 5);
   EXPECT_LE(std::abs(best.offset.x() - 7), 1);
   EXPECT_LE(std::abs(best.offset.y() + 3), 1);
   EXPECT_EQ(best.scale, 1.0);
