@@ -81,7 +81,10 @@ inline xcPelBuffer<unsigned char> densePattern(std::mt19937& rng) {
 inline xcPelBuffer<unsigned char> sparsePattern(std::mt19937& rng) {
   xcPelBuffer<unsigned char> pattern(16, 16, 32);
   std::uniform_int_distribution<int> coord(0, 15);
-  for (int k = 0; k < 8; ++k) pattern.put(coord(rng), coord(rng), 1);
+  for (int k = 0; k < 8; ++k) {
+    const int row = coord(rng);  // drawn first, as in voting_test::drawPoint
+    pattern.put(coord(rng), row, 1);
+  }
   pattern.put(0, 0, 1);
   pattern.put(15, 15, 1);
   return pattern;
@@ -97,11 +100,11 @@ inline Points patternData(const xcPelBuffer<unsigned char>& pattern, const xcXfo
   for (int y = 0; y < pattern.height(); ++y) {
     for (int x = 0; x < pattern.width(); ++x) {
       if (pattern.get(x, y) == 0 || unit(rng) < 0.1) continue;
-      data.push_back(pose * (clientFromImage * xcVector<2>(x, y)) + xcVector<2>(jitter(rng), jitter(rng)));
+      data.push_back(pose * (clientFromImage * xcVector<2>(x, y)) + voting_test::drawPoint(jitter, rng));
     }
   }
   std::uniform_real_distribution<double> far(-400.0, -300.0);
-  for (int k = 0; k < 5; ++k) data.push_back(xcVector<2>(far(rng), far(rng)));
+  for (int k = 0; k < 5; ++k) data.push_back(voting_test::drawPoint(far, rng));
   return data;
 }
 

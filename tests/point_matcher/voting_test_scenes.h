@@ -53,12 +53,23 @@ struct Scene {
   std::vector<std::int32_t> truthMap;  // per model point: its data index, or -1 when left out
 };
 
+// A point whose coordinates come from two draws of `d`, y first. The order in which the arguments of one
+// call are evaluated is the compiler's choice (g++ goes right to left, clang++ left to right), so
+// xcVector<2>(d(rng), d(rng)) would make every scene depend on the compiler; y first keeps the scenes that
+// g++ has always made.
+template <class D>
+xcVector<2> drawPoint(D& d, std::mt19937& rng) {
+  const double y = d(rng);
+  const double x = d(rng);
+  return xcVector<2>(x, y);
+}
+
 // Points in [0, extent]^2, each at least minSpacing from the others (rejection sampling).
 inline Points spacedPoints(std::mt19937& rng, int n, double extent, double minSpacing) {
   std::uniform_real_distribution<double> coord(0.0, extent);
   Points points;
   while (static_cast<int>(points.size()) < n) {
-    const xcVector<2> p(coord(rng), coord(rng));
+    const xcVector<2> p = drawPoint(coord, rng);
     const bool clear = std::all_of(points.begin(), points.end(),
                                    [&](const xcVector<2>& q) { return (p - q).len() >= minSpacing; });
     if (clear) points.push_back(p);
@@ -90,8 +101,7 @@ inline Scene makeScene(const SceneRecipe& recipe, std::uint32_t seed) {
   if (recipe.includeModel) {
     for (int k = missing; k < n; ++k) {
       const int i = order[static_cast<std::size_t>(k)];
-      entries.push_back(
-          {truePositions[static_cast<std::size_t>(i)] + xcVector<2>(noise(rng), noise(rng)), i});
+      entries.push_back({truePositions[static_cast<std::size_t>(i)] + drawPoint(noise, rng), i});
     }
   }
   const xcVector<2> centre = scene.truth * xcVector<2>(recipe.extent / 2, recipe.extent / 2);
@@ -99,7 +109,7 @@ inline Scene makeScene(const SceneRecipe& recipe, std::uint32_t seed) {
   std::uniform_real_distribution<double> clutter(-half, half);
   const int outliers = static_cast<int>(std::lround(recipe.outlierRatio * n));
   while (static_cast<int>(entries.size()) < outliers + (recipe.includeModel ? n - missing : 0)) {
-    const xcVector<2> p = centre + xcVector<2>(clutter(rng), clutter(rng));
+    const xcVector<2> p = centre + drawPoint(clutter, rng);
     const bool clear = std::all_of(truePositions.begin(), truePositions.end(), [&](const xcVector<2>& q) {
       return (p - q).len() >= recipe.outlierClearance;
     });
