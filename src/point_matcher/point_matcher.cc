@@ -1,6 +1,7 @@
 // The point matcher's life cycle: construction, deep copies, training from points and its queries.
 #include <ptmatch/point_matcher.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -40,14 +41,8 @@ void checkFinite(const std::vector<xcVector<2>>& points) {
 }
 
 void checkWeights(const std::vector<std::int32_t>& weights) {
-  int positive = 0;
-  std::int64_t sum = 0;
-  for (std::int32_t w : weights) {
-    if (w > 0) {
-      ++positive;
-      sum += w;
-    }
-  }
+  const auto positive = std::count_if(weights.begin(), weights.end(), [](std::int32_t w) { return w > 0; });
+  const std::int64_t sum = xc_PointMatcherModel::positiveWeightSum(weights);
   if (positive < 2) throw xcPointMatcherDefs::BadParams(L"At least two weights must be positve.");
   if (sum > kMaxTotalWeight) {
     throw xcPointMatcherDefs::BadParams(

@@ -5,6 +5,7 @@
 // the data; the rest must agree with the data or the record is refused.
 #include <ptmatch/point_matcher.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <sstream>
@@ -68,8 +69,8 @@ void checkModel(xc_PointMatcherModel& m, bool exhaustive) {
   }
   std::int64_t expectedTotal = static_cast<std::int64_t>(m.points.size());
   if (!m.weights.empty()) {
-    std::size_t positive = 0;
-    for (std::int32_t w : m.weights) positive += w > 0 ? 1 : 0;
+    const auto positive =
+        std::count_if(m.weights.begin(), m.weights.end(), [](std::int32_t w) { return w > 0; });
     if (positive < 2) refuse("weighted point model with fewer than two positive weights");
     expectedTotal = xc_PointMatcherModel::positiveWeightSum(m.weights);
     if (expectedTotal > kMaxTotalWeight)
