@@ -6,22 +6,22 @@
 
 #include <cstdint>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <type_traits>
 #include <vector>
 
-#include "test_util.h"
+#include "archive_cases.h"
 
 namespace {
 
-using ptmatch_test::loadFromBytes;
-using ptmatch_test::loadThroughPointer;
-using ptmatch_test::putLe32;
-using ptmatch_test::storeThroughPointer;
-using ptmatch_test::storeToBytes;
+using ptmatch_test::bytesOf;
+using ptmatch_test::Forgery;
+using ptmatch_test::le32;
+using ptmatch_test::versionAt;
 using Defs = xc_PointToGridCorresponderDefs;
 using Pos = xcPair<std::int32_t>;
+
+constexpr const char* kWhere = "ptmatch/gridcorr";
 
 xc_PointToGridCorresponder trainedCorresponder() {
   xc_PointToGridCorresponder c;
@@ -38,82 +38,57 @@ xc_PointToGridCorresponderResultSet resultsOf(const xc_PointToGridCorresponder& 
   return results;
 }
 
-TEST(GridCorresponderArchive, TrainedCorresponderRoundTripsExactly) {
-  xc_PointToGridCorresponder original = trainedCorresponder();
-  xc_PointToGridCorresponder loaded;
-  ptmatch_test::roundTrip(original, loaded);
-  // Storing again gives the same bytes: parameters, pattern (pels, offset, transform), rectangle and model.
-  EXPECT_EQ(storeToBytes(loaded), storeToBytes(original));
-  EXPECT_EQ(loaded.patternRect(), original.patternRect());
-  EXPECT_EQ(loaded.model().size(), original.model().size());
-  // The loaded corresponder finds the same shifts: equal result records once the times are skipped.
-  auto fromLoaded = resultsOf(loaded), fromOriginal = resultsOf(original);
-  EXPECT_EQ(storeToBytes(fromLoaded).substr(12), storeToBytes(fromOriginal).substr(12));
-}
-
-TEST(GridCorresponderArchive, ParametersAndResultsRoundTrip) {
-  xc_PointToGridCorresponderRunParams run(0.75, 2.5, 7), loadedRun;
-  ptmatch_test::roundTrip(run, loadedRun);
-  EXPECT_EQ(loadedRun.accept(), 0.75);
-  EXPECT_EQ(loadedRun.confusion(), 2.5);
-  EXPECT_EQ(loadedRun.maxNumResults(), 7);
+TEST(GridCorresponderArchive, RecordsRoundTripExactlyAndALoadedCorresponderFindsTheSameShifts) {
+  const xc_PointToGridCorresponder original = trainedCorresponder();
+  ptmatch_test::expectRoundTrip(original, xc_PointToGridCorresponder());
+  ptmatch_test::expectRoundTrip<xc_PointToGridCorresponderRunParams>(
+      xc_PointToGridCorresponderRunParams(0.75, 2.5, 7), xc_PointToGridCorresponderRunParams(), {},
+      [](const auto& a, const auto& b) {
+        return a.accept() == b.accept() && a.confusion() == b.confusion() &&
+               a.maxNumResults() == b.maxNumResults();
+      });
   // Loading takes any feature type as stored, also one without a name.
-  xc_PointToGridCorresponderTrainParams train(true, static_cast<Defs::FeatureType>(9)), loadedTrain;
-  ptmatch_test::roundTrip(train, loadedTrain);
-  EXPECT_EQ(loadedTrain.featureType(), 9);
-  EXPECT_TRUE(loadedTrain.staggered());
-
-  xc_PointToGridCorresponderResultSet set = resultsOf(trainedCorresponder()), loadedSet;
+  ptmatch_test::expectRoundTrip<xc_PointToGridCorresponderTrainParams>(
+      xc_PointToGridCorresponderTrainParams(true, static_cast<Defs::FeatureType>(9)),
+      xc_PointToGridCorresponderTrainParams(), {}, [](const auto& a, const auto& b) {
+        return a.featureType() == b.featureType() && a.staggered() == b.staggered();
+      });
+  const xc_PointToGridCorresponderResultSet set = resultsOf(original);
   ASSERT_FALSE(set.results().empty());
-  ptmatch_test::roundTrip(set, loadedSet);
-  EXPECT_EQ(storeToBytes(loadedSet), storeToBytes(set));
-  EXPECT_EQ(loadedSet.results()[0].position(), set.results()[0].position());
-}
+  ptmatch_test::expectRoundTrip(set, xc_PointToGridCorresponderResultSet());
 
-// Every version field of every record accepts only 1100, and says where it was refused.
-template <class T>
-void expectVersionRefused(T object, std::size_t at) {
-  std::string bytes = storeToBytes(object);
-  putLe32(bytes, at, 1099);
-  try {
-    loadFromBytes(bytes, object);
-    ADD_FAILURE() << "version 1099 at byte " << at << " was accepted";
-  } catch (const xcArchive::UnknownVersion& e) {
-    ASSERT_NE(e.where(), nullptr);
-    EXPECT_STREQ(e.where(), "ptmatch/gridcorr");
-    EXPECT_GT(e.line(), 0);
-  }
-}
-
-TEST(GridCorresponderArchive, RefusesEveryVersionOtherThan1100) {
-  expectVersionRefused(xc_PointToGridCorresponderTrainParams(), 0);
-  expectVersionRefused(xc_PointToGridCorresponderTrainParams(), 5);
-  expectVersionRefused(xc_PointToGridCorresponderRunParams(), 0);
-  expectVersionRefused(xc_PointToGridCorresponderResult(), 0);
-  expectVersionRefused(xc_PointToGridCorresponderResultSet(), 0);
-  expectVersionRefused(trainedCorresponder(), 0);
-  expectVersionRefused(trainedCorresponder(), 4);
+  xc_PointToGridCorresponder loaded;
+  ptmatch_test::loadFromBytes(bytesOf(original), loaded);
+  // Equal result records once the times (version and time: 12 bytes) are skipped.
+  EXPECT_EQ(bytesOf(resultsOf(loaded)).substr(12), bytesOf(set).substr(12));
 }
 
 // A forged record must fail with an archive error, never allocate what its counts claim, and never leave
 // a corresponder a later run would read outside its work image with.
-TEST(GridCorresponderArchive, ForgedRecordsFailCleanlyAndLeaveTheTargetAsItWas) {
-  xc_PointToGridCorresponder target = trainedCorresponder();
-  const std::string bytes = storeToBytes(target);
-  target.untrain();
-  const std::size_t lastFeature = bytes.size() - 10;  // version byte, column, row, value
-  const std::size_t count = bytes.size() - 10 * trainedCorresponder().model().size() - 4;
-  const auto load = [&](std::size_t at, std::uint32_t value, bool oneByte = false) {
-    std::string forged = bytes;
-    if (oneByte) forged[at] = static_cast<char>(value);
-    if (!oneByte) putLe32(forged, at, value);
-    loadFromBytes(forged, target);
-  };
-  EXPECT_THROW(load(lastFeature, 1, true), xcArchive::UnknownVersion);
-  EXPECT_THROW(load(lastFeature + 1, 99), xcArchive::BadData);
-  EXPECT_THROW(load(count, 0x80000000u), xcArchive::BadData);
-  EXPECT_THROW(load(count, 0x7fffffffu), xcArchive::EndOfData);
-  EXPECT_FALSE(target.isTrained());
+TEST(GridCorresponderArchive, ForgedAndShortRecordsAreRefusedWithoutChange) {
+  const xc_PointToGridCorresponder trained = trainedCorresponder();
+  const std::size_t size = bytesOf(trained).size();
+  const std::size_t lastFeature = size - 10;  // version byte, column, row, value
+  const std::size_t count = size - 10 * trained.model().size() - 4;
+  ptmatch_test::expectForgeriesRefused(
+      trained, xc_PointToGridCorresponder(),
+      {versionAt(0, 1099, kWhere),
+       versionAt(4, 1099, kWhere),
+       {"feature version", lastFeature, "\x01", Forgery::eUnknownVersion},
+       {"feature column", lastFeature + 1, le32(99), Forgery::eBadData},
+       {"negative feature count", count, le32(0x80000000u), Forgery::eBadData},
+       {"feature count past the input", count, le32(0x7fffffffu), Forgery::eEndOfData}});
+  ptmatch_test::expectEveryPrefixRefused(trained, xc_PointToGridCorresponder(), 9);
+
+  ptmatch_test::expectForgeriesRefused(xc_PointToGridCorresponderTrainParams(),
+                                       xc_PointToGridCorresponderTrainParams(),
+                                       {versionAt(0, 1099, kWhere), versionAt(5, 1099, kWhere)});
+  ptmatch_test::expectForgeriesRefused(xc_PointToGridCorresponderRunParams(),
+                                       xc_PointToGridCorresponderRunParams(), {versionAt(0, 1099, kWhere)});
+  ptmatch_test::expectForgeriesRefused(xc_PointToGridCorresponderResult(), xc_PointToGridCorresponderResult(),
+                                       {versionAt(0, 1099, kWhere)});
+  ptmatch_test::expectForgeriesRefused(resultsOf(trained), xc_PointToGridCorresponderResultSet(),
+                                       {versionAt(0, 1099, kWhere)});
 }
 
 template <class E>
@@ -131,12 +106,12 @@ TYPED_TEST(GridCorresponderErrorPersistence, LoadsBackByNameAsItsClassAndRethrow
   const bool isModelPoints = std::is_same<TypeParam, Defs::InsufficientModelPoints>::value;
   EXPECT_EQ(TypeParam().errorNumber(), isModelPoints ? 0x10005f06 : 0x10005f07);
   TypeParam original(L"too few cells\n");
-  const std::string bytes = storeThroughPointer(&original);
+  const std::string bytes = ptmatch_test::storeThroughPointer(&original);
   // name length, name, concrete level, Errors level, string level, message vector (marker, count, 14 chars)
   const std::string name = xc_Instantiator::nameOf(typeid(TypeParam));
   EXPECT_EQ(name.rfind("xc_PointToGridCorresponderDefs::", 0), 0u);
   EXPECT_EQ(bytes.size(), 4 + name.size() + 3 + 1 + 4 + 4 * 14);
-  std::unique_ptr<xcPersistent> loaded(loadThroughPointer(bytes));
+  std::unique_ptr<xcPersistent> loaded(ptmatch_test::loadThroughPointer(bytes));
   auto* error = dynamic_cast<TypeParam*>(loaded.get());
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->message(), L"too few cells\n");

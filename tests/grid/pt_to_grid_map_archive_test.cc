@@ -1,25 +1,23 @@
-// Tests of the point-to-grid map's archive records: round trips, the byte layout, and the refusal of other
-// versions, bad markers and short or forged input without touching the loading object.
+// Archive records of the point-to-grid map's parameters and results: round trips, the byte layout, and
+// the refusal of other versions, bad markers and short input without touching the loading object.
 #include <gtest/gtest.h>
 
-#include <limits>
 #include <string>
 #include <vector>
 
 #include <foundation/archive.h>
 #include <ptmatch/pt_to_grid_map.h>
 
-#include "test_util.h"
+#include "archive_cases.h"
 
 namespace {
 
-using ptmatch_test::le32;
-using ptmatch_test::loadFromBytes;
-using ptmatch_test::putLe32;
-using ptmatch_test::sameBits;
-using ptmatch_test::storeToBytes;
+using ptmatch_test::bytesOf;
+using ptmatch_test::Forgery;
+using ptmatch_test::versionAt;
 using Index = xcPair<std::int32_t>;
 
+constexpr const char* kWhere = "ptmatch/ptgdmap";
 // Version 4 + xv 16 + yv 16 + staggered 1 + snapSize 8 + two ranges of 1 + 16.
 constexpr std::size_t kParamsRecordBytes = 79;
 // Version 4 + valid 1 + time 8 + grid2point 48 + vector marker 1 + count 4, then 9 per entry.
@@ -29,15 +27,6 @@ constexpr std::size_t kResultEntryBytes = 9;
 xcPtToGridMapRunParams sampleParams() {
   return xcPtToGridMapRunParams(xcVector<2>(9.5, 0.25), xcVector<2>(-0.5, 11.0), true, 1.75,
                                 xcRange(0.7, 1.4), xcAngleRange(xcRadian(-0.2), xcRadian(0.3), false));
-}
-
-void expectSameParams(const xcPtToGridMapRunParams& a, const xcPtToGridMapRunParams& b) {
-  EXPECT_EQ(a.xv(), b.xv());
-  EXPECT_EQ(a.yv(), b.yv());
-  EXPECT_EQ(a.staggered(), b.staggered());
-  EXPECT_TRUE(sameBits(a.snapSize(), b.snapSize()));
-  EXPECT_EQ(a.sizeTol(), b.sizeTol());
-  EXPECT_EQ(a.angleTol(), b.angleTol());
 }
 
 // A result made by a real run: valid, with mapped and unmapped entries and a fitted transform.
@@ -52,95 +41,42 @@ xcPtToGridMapResult sampleResult() {
   return r;
 }
 
-void expectSameResult(const xcPtToGridMapResult& a, const xcPtToGridMapResult& b) {
-  EXPECT_EQ(a.valid(), b.valid());
-  EXPECT_TRUE(sameBits(a.time(), b.time()));
-  EXPECT_EQ(a.grid2point(), b.grid2point());
-  EXPECT_EQ(a.map(), b.map());
+bool sameParams(const xcPtToGridMapRunParams& a, const xcPtToGridMapRunParams& b) {
+  return a.xv() == b.xv() && a.yv() == b.yv() && a.staggered() == b.staggered() &&
+         a.snapSize() == b.snapSize() && a.sizeTol() == b.sizeTol() && a.angleTol() == b.angleTol();
 }
 
-TEST(PtToGridMapArchive, ParamsRoundTripEveryFieldIncludingEmptyRanges) {
-  for (xcPtToGridMapRunParams source : {sampleParams(), xcPtToGridMapRunParams()}) {
-    const std::string bytes = storeToBytes(source);
-    EXPECT_EQ(bytes.size(), kParamsRecordBytes);
-    EXPECT_EQ(bytes.substr(0, 4), le32(1100));
-    xcPtToGridMapRunParams target = source.staggered() ? xcPtToGridMapRunParams() : sampleParams();
-    loadFromBytes(bytes, target);
-    expectSameParams(target, source);
-  }
+bool sameResult(const xcPtToGridMapResult& a, const xcPtToGridMapResult& b) {
+  return a.valid() == b.valid() && a.time() == b.time() && a.grid2point() == b.grid2point() &&
+         a.map() == b.map();
 }
 
-TEST(PtToGridMapArchive, ResultRoundTripsWithMappedAndUnmappedEntries) {
-  xcPtToGridMapResult source = sampleResult();
-  ASSERT_TRUE(source.valid());
-  ASSERT_EQ(source.map().back(), Index(xcPtToGridMapResult::kUnmapped, xcPtToGridMapResult::kUnmapped));
-  const std::string bytes = storeToBytes(source);
-  EXPECT_EQ(bytes.size(), kResultHeadBytes + kResultEntryBytes * source.map().size());
-  EXPECT_EQ(bytes.substr(0, 4), le32(1100));
-  xcPtToGridMapResult target;
-  loadFromBytes(bytes, target);
-  expectSameResult(target, source);
-}
+TEST(PtToGridMapArchive, RecordsRoundTripWithTheirDocumentedSizes) {
+  ptmatch_test::expectRoundTrip<xcPtToGridMapRunParams>(sampleParams(), xcPtToGridMapRunParams(), {},
+                                                        sameParams);
+  ptmatch_test::expectRoundTrip<xcPtToGridMapRunParams>(xcPtToGridMapRunParams(), sampleParams(), {},
+                                                        sameParams);  // empty ranges
+  EXPECT_EQ(bytesOf(sampleParams()).size(), kParamsRecordBytes);
 
-// Stores `source` with its version replaced and loads it into `target`, which must refuse it naming this
-// module's source.
-template <class T>
-void loadWithVersion(T source, std::uint32_t version, T& target) {
-  std::string bytes = storeToBytes(source);
-  putLe32(bytes, 0, version);
-  try {
-    loadFromBytes(bytes, target);
-    ADD_FAILURE() << "version " << version << " accepted";
-  } catch (const xcArchive::UnknownVersion& e) {
-    EXPECT_STREQ(e.where(), "ptmatch/ptgdmap");
-  }
-}
-
-class OtherVersions : public ::testing::TestWithParam<std::uint32_t> {};
-
-TEST_P(OtherVersions, AreRefusedNamingTheSourceAndLeaveTheObject) {
-  xcPtToGridMapRunParams loadedParams;
-  loadWithVersion(sampleParams(), GetParam(), loadedParams);
-  expectSameParams(loadedParams, xcPtToGridMapRunParams());
   const xcPtToGridMapResult result = sampleResult();
-  xcPtToGridMapResult loadedResult = result;
-  loadWithVersion(result, GetParam(), loadedResult);
-  expectSameResult(loadedResult, result);
+  ASSERT_TRUE(result.valid());
+  ASSERT_EQ(result.map().back(), Index(xcPtToGridMapResult::kUnmapped, xcPtToGridMapResult::kUnmapped));
+  ptmatch_test::expectRoundTrip<xcPtToGridMapResult>(result, xcPtToGridMapResult(), {}, sameResult);
+  EXPECT_EQ(bytesOf(result).size(), kResultHeadBytes + kResultEntryBytes * result.map().size());
 }
 
-INSTANTIATE_TEST_SUITE_P(PtToGridMapArchive, OtherVersions, ::testing::Values(1099u, 1101u, 0u, 200009u));
+TEST(PtToGridMapArchive, ForgedAndShortRecordsAreRefusedWithoutChange) {
+  std::vector<Forgery> versions;
+  for (std::uint32_t v : {1099u, 1101u, 0u, 200009u}) versions.push_back(versionAt(0, v, kWhere));
+  ptmatch_test::expectForgeriesRefused(sampleParams(), xcPtToGridMapRunParams(), versions);
+  ptmatch_test::expectEveryPrefixRefused(sampleParams(), xcPtToGridMapRunParams(), 3);
 
-// Offsets of the map's head marker and of the first entry's marker.
-class BadMapMarkers : public ::testing::TestWithParam<std::size_t> {};
-
-TEST_P(BadMapMarkers, AreRefusedWithoutALocation) {
-  xcPtToGridMapResult source = sampleResult();
-  std::string bytes = storeToBytes(source);
-  bytes[GetParam()] = 1;
-  xcPtToGridMapResult target;
-  try {
-    loadFromBytes(bytes, target);
-    FAIL() << "marker accepted";
-  } catch (const xcArchive::UnknownVersion& e) {
-    EXPECT_EQ(e.where(), nullptr);
-  }
-  EXPECT_TRUE(target.map().empty());
-  EXPECT_FALSE(target.valid());
-}
-
-INSTANTIATE_TEST_SUITE_P(PtToGridMapArchive, BadMapMarkers,
-                         ::testing::Values(kResultHeadBytes - 5, kResultHeadBytes,
-                                           kResultHeadBytes + 2 * kResultEntryBytes));
-
-TEST(PtToGridMapArchive, ShortInputThrowsEndOfDataAndLeavesTheResult) {
-  const xcPtToGridMapResult source = sampleResult();
-  xcPtToGridMapResult copy = source;
-  const std::string bytes = storeToBytes(copy);
-  for (std::size_t cut : {std::size_t{3}, std::size_t{40}, kResultHeadBytes + 4, bytes.size() - 1}) {
-    xcPtToGridMapResult target = source;
-    EXPECT_THROW(loadFromBytes(bytes.substr(0, cut), target), xcArchive::EndOfData) << "cut at " << cut;
-    expectSameResult(target, source);
-  }
+  // The map's vector marker and the markers of its first and third entries.
+  std::vector<Forgery> forgeries = versions;
+  for (std::size_t at : {kResultHeadBytes - 5, kResultHeadBytes, kResultHeadBytes + 2 * kResultEntryBytes})
+    forgeries.push_back({"marker", at, "\x01", Forgery::eUnknownVersion});
+  ptmatch_test::expectForgeriesRefused(sampleResult(), sampleResult(), forgeries);
+  ptmatch_test::expectEveryPrefixRefused(sampleResult(), sampleResult(), 7);
 }
 
 }  // namespace

@@ -3,37 +3,34 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstring>
 
 #include <ptmatch/point_matcher_model.h>
 
-#include "test_util.h"
+#include "archive_cases.h"
 
 namespace {
 
 using Defs = xcPointMatcherDefs;
 using Points = std::vector<xcVector<2>>;
+using ptmatch_test::bytesOf;
+using ptmatch_test::Forgery;
+using ptmatch_test::le32;
 using ptmatch_test::loadFromBytes;
-using ptmatch_test::storeToBytes;
+using ptmatch_test::putLe32;
 
-// Overwrites the 32-bit little-endian value at `at`.
-std::string withUint32(std::string bytes, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + static_cast<std::size_t>(i)] = static_cast<char>(value >> (8 * i));
-  return bytes;
-}
-
-std::uint32_t uint32At(const std::string& bytes, std::size_t at) {
-  std::uint32_t v = 0;
-  for (int i = 0; i < 4; ++i)
-    v |= static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
-  return v;
-}
+constexpr const char* kWhere = "ptmatch/ppmatch";
+constexpr std::uint32_t kNewerVersion = 200010;
+// The tool record: version, then the model's presence flag (the exhaustive mark when nonzero), then the
+// model record's own version.
+constexpr std::size_t kModelFlagAt = 4;
+constexpr std::size_t kModelVersionAt = 8;
 
 Points fiducials() {
   return {xcVector<2>(0, 0),  xcVector<2>(40, 0),  xcVector<2>(40, 25), xcVector<2>(0, 25),
           xcVector<2>(12, 8), xcVector<2>(30, 17), xcVector<2>(22, 3),  xcVector<2>(5, 19)};
 }
+const std::vector<std::int32_t> kWeights = {1, 2, 3, 1, 1, 1, -2, 4};
 
 xcPointMatcherRunParams unusualParams() {
   return xcPointMatcherRunParams(0.7, xcXform<2>(xcMatrix<2>(1, 0.5, -0.25, 2), xcVector<2>(3, -4)),
@@ -42,130 +39,70 @@ xcPointMatcherRunParams unusualParams() {
                                  false, 1.5, false, 0.0, 7);
 }
 
-TEST(PointMatcherArchive, RunParamsRoundTripFieldForField) {
-  xcPointMatcherRunParams original = unusualParams();
-  xcPointMatcherRunParams loaded;
-  ptmatch_test::roundTrip(original, loaded);
-  EXPECT_TRUE(loaded == original);
-  EXPECT_EQ(loaded.startPose(), original.startPose());
-  EXPECT_EQ(loaded.rotationUncertainty(), original.rotationUncertainty());
-  EXPECT_EQ(loaded.gridSize(), 1.5);
-  EXPECT_FALSE(loaded.autoCaptureRange());
-}
-
-TEST(PointMatcherArchive, NewerRecordVersionsAreRefusedAndOlderOnesRead) {
-  xcPointMatcherRunParams params = unusualParams();
-  const std::string bytes = storeToBytes(params);
-  ASSERT_EQ(uint32At(bytes, 0), 200009u);
-  xcPointMatcherRunParams loaded;
-  EXPECT_THROW(loadFromBytes(withUint32(bytes, 0, 200010), loaded), xcArchive::UnknownVersion);
-  EXPECT_TRUE(loaded == xcPointMatcherRunParams()) << "a refused record must leave the target as it was";
-  loadFromBytes(withUint32(bytes, 0, 200008), loaded);
-  EXPECT_TRUE(loaded == params);
-
-  xcPointMatcherResultSet set;
-  EXPECT_THROW(loadFromBytes(withUint32(storeToBytes(set), 0, 200010), set), xcArchive::UnknownVersion);
+xcPointMatcher trained(Defs::Mode mode) {
   xcPointMatcher tool;
-  EXPECT_THROW(loadFromBytes(withUint32(storeToBytes(tool), 0, 200010), tool), xcArchive::UnknownVersion);
+  tool.train(fiducials(), kWeights, mode);
+  return tool;
 }
 
-TEST(PointMatcherArchive, LoadingDoesNotValidateParameters) {
+// The results of a run of `tool`, trained on `model`, on the model under a small pose without the
+// negatively weighted point and with one stray, as stored bytes without the leading version and time.
+std::string resultBytes(const xcPointMatcher& tool, const Points& model, std::size_t negative) {
+  const xcXform<2> pose(xcMatrix<2>(xcRadian(0.1), xcRadian(0.1), 1, 1), xcVector<2>(7, 3));
+  Points data;
+  for (const auto& p : model) data.push_back(pose * p);
+  data.erase(data.begin() + static_cast<std::ptrdiff_t>(negative));
+  data.push_back(xcVector<2>(100, 100));
   xcPointMatcherRunParams params;
-  std::string bytes = storeToBytes(params);
-  // minCoverage is the double right after the version.
-  const double bad = 2.5;
-  std::memcpy(&bytes[4], &bad, 8);
-  xcPointMatcherRunParams loaded;
-  loadFromBytes(bytes, loaded);
-  EXPECT_EQ(loaded.minCoverage(), 2.5);
+  params.maxNumResults(3);
+  xcPointMatcherResultSet results;
+  tool.run(data, params, results);
+  EXPECT_FALSE(results.results().empty());
+  EXPECT_EQ(results.results().empty() ? 0.0 : results.results()[0].coverage(), 1.0);
+  return bytesOf(results).substr(12);
 }
 
-TEST(PointMatcherArchive, ResultsAndResultSetsRoundTripWithTheirGridMaps) {
-  xcPointMatcher tool;
+TEST(PointMatcherArchive, RecordsRoundTripAndLoadedToolsRunAsTheirOriginals) {
+  ptmatch_test::expectRoundTrip(unusualParams(), xcPointMatcherRunParams());
   // Five points keep the exhaustive search at 6^5 pairings.
+  xcPointMatcher exhaustive;
   const Points all = fiducials();
-  const Points model(all.begin(), all.begin() + 5);
-  tool.train(model, Defs::eExhaustiveMode);
+  const Points five(all.begin(), all.begin() + 5);
+  exhaustive.train(five, Defs::eExhaustiveMode);
   xcPointMatcherResultSet set;
   xcPointMatcherRunParams params;
   params.maxNumResults(2);
-  tool.run(model, params, set);
+  exhaustive.run(five, params, set);
   ASSERT_EQ(set.results().size(), 2u);
+  ptmatch_test::expectRoundTrip<xcPointMatcherResultSet>(
+      set, xcPointMatcherResultSet(), {}, [](const auto& a, const auto& b) {
+        bool same = a.time() == b.time() && a.results().size() == b.results().size();
+        for (std::size_t i = 0; same && i < a.results().size(); ++i) {
+          const xcPointMatcherResult &x = a.results()[i], &y = b.results()[i];
+          same = x.runMode() == y.runMode() && x.modelToDataXform() == y.modelToDataXform() &&
+                 x.modelToDataMap() == y.modelToDataMap() && x.coverage() == y.coverage() &&
+                 x.fitError() == y.fitError();
+        }
+        return same;
+      });
 
-  xcPointMatcherResultSet loaded;
-  ptmatch_test::roundTrip(set, loaded);
-  EXPECT_EQ(loaded.time(), set.time());
-  ASSERT_EQ(loaded.results().size(), 2u);
-  for (std::size_t i = 0; i < 2; ++i) {
-    const auto& a = set.results()[i];
-    const auto& b = loaded.results()[i];
-    EXPECT_EQ(b.runMode(), a.runMode());
-    EXPECT_EQ(b.modelToDataXform(), a.modelToDataXform());
-    EXPECT_EQ(b.modelToDataMap(), a.modelToDataMap());
-    EXPECT_EQ(b.coverage(), a.coverage());
-    EXPECT_EQ(b.fitError(), a.fitError());
-  }
-}
-
-TEST(PointMatcherArchive, AVectorMarkerOtherThanZeroIsRefused) {
-  xcPointMatcherResultSet set;
-  std::string bytes = storeToBytes(set);
-  bytes[4 + 8] = '\x01';  // the marker of the results vector, after version and time
-  EXPECT_THROW(loadFromBytes(bytes, set), xcArchive::UnknownVersion);
-}
-
-// A weighted tool of either search, stored and loaded into a new tool, keeps its model and finds the same
-// poses; the data lack the negatively weighted point and hold one stray.
-TEST(PointMatcherArchive, AWeightedToolRunsTheSameAfterARoundTrip) {
+  // A weighted tool of either search keeps its kind, model and grid size, and finds the same poses. The
+  // target is trained the other way, so nothing of its own may survive the load.
+  // Six points keep the exhaustive search of the weighted model short.
   for (Defs::Mode mode : {Defs::eExhaustiveMode, Defs::eAutoDetect}) {
+    const bool voting = mode == Defs::eAutoDetect;
+    const Points model(all.begin(), all.begin() + (voting ? 8 : 6));
+    const std::vector<std::int32_t> weights =
+        voting ? kWeights : std::vector<std::int32_t>{1, 2, 3, 1, -2, 4};
     xcPointMatcher tool;
-    tool.train(fiducials(), {1, 2, 3, 1, 1, 1, -2, 4}, mode);
-    xcPointMatcher loaded;
-    ptmatch_test::roundTrip(tool, loaded);
-    EXPECT_EQ(loaded.trainMode(), tool.trainMode());
-    EXPECT_EQ(loaded.modelPoints(), tool.modelPoints());
-    EXPECT_EQ(loaded.model_()->weights, tool.model_()->weights);
-    EXPECT_EQ(loaded.model_()->totalWeight, tool.model_()->totalWeight);
+    tool.train(model, weights, mode);
+    xcPointMatcher loaded = trained(voting ? Defs::eExhaustiveMode : Defs::eAutoDetect);
+    ptmatch_test::expectRoundTrip(tool, loaded);
+    loadFromBytes(bytesOf(tool), loaded);
+    EXPECT_EQ(loaded.trainMode(), voting ? Defs::ePointToPoint : Defs::eExhaustiveMode);
     EXPECT_EQ(loaded.model_()->defaultGridSize, tool.model_()->defaultGridSize);
-
-    const xcXform<2> pose(xcMatrix<2>(xcRadian(0.1), xcRadian(0.1), 1, 1), xcVector<2>(7, 3));
-    Points data;
-    for (const auto& p : fiducials()) data.push_back(pose * p);
-    data.erase(data.begin() + 6);
-    data.push_back(xcVector<2>(100, 100));
-    xcPointMatcherRunParams params;
-    params.maxNumResults(3);
-    xcPointMatcherResultSet before, after;
-    tool.run(data, params, before);
-    loaded.run(data, params, after);
-    ASSERT_FALSE(before.results().empty()) << mode;
-    EXPECT_EQ(before.results()[0].coverage(), 1.0) << mode;
-    ASSERT_EQ(before.results().size(), after.results().size());
-    for (std::size_t i = 0; i < before.results().size(); ++i) {
-      EXPECT_EQ(after.results()[i].modelToDataXform(), before.results()[i].modelToDataXform());
-      EXPECT_EQ(after.results()[i].modelToDataMap(), before.results()[i].modelToDataMap());
-      EXPECT_EQ(after.results()[i].coverage(), before.results()[i].coverage());
-    }
+    EXPECT_EQ(resultBytes(loaded, model, voting ? 6 : 4), resultBytes(tool, model, voting ? 6 : 4)) << mode;
   }
-}
-
-TEST(PointMatcherArchive, AVotingToolLoadsAsVotingAndAnExhaustiveToolAsExhaustive) {
-  xcPointMatcher voting;
-  voting.train(fiducials(), Defs::eAutoDetect);
-  xcPointMatcher loaded;
-  loaded.train(fiducials(), Defs::eExhaustiveMode);  // the target's own mode must not survive the load
-  ptmatch_test::roundTrip(voting, loaded);
-  EXPECT_EQ(loaded.trainMode(), Defs::ePointToPoint);
-  EXPECT_EQ(loaded.weights(), std::vector<std::int32_t>(fiducials().size(), 1));
-
-  xcPointMatcher exhaustive;
-  exhaustive.train(fiducials(), Defs::eExhaustiveMode);
-  const std::string bytes = storeToBytes(exhaustive);
-  // version, then the model's presence flag: nonzero, and the exhaustive mode's value.
-  EXPECT_EQ(uint32At(bytes, 4), static_cast<std::uint32_t>(Defs::eExhaustiveMode));
-  xcPointMatcher fresh;
-  loadFromBytes(bytes, fresh);
-  EXPECT_EQ(fresh.trainMode(), Defs::eExhaustiveMode);
 }
 
 TEST(PointMatcherArchive, APatternLoadedIntoAPointTrainedToolLeavesNoPointModelBehind) {
@@ -174,49 +111,55 @@ TEST(PointMatcherArchive, APatternLoadedIntoAPointTrainedToolLeavesNoPointModelB
     pattern.put(x, y, 1);
   xcPointMatcher patternTool;
   patternTool.train(pattern);
-  xcPointMatcher loaded;
-  loaded.train(fiducials(), Defs::eAutoDetect);
+  xcPointMatcher loaded = trained(Defs::eAutoDetect);
   ptmatch_test::roundTrip(patternTool, loaded);
   EXPECT_EQ(loaded.trainMode(), Defs::ePointToGrid);
   EXPECT_EQ(loaded.pattern().width(), patternTool.pattern().width());
   EXPECT_THROW(loaded.modelPoints(), Defs::NotTrained);
 }
 
-TEST(PointMatcherArchive, ModelRecordVersionsZeroOneAnd200009AreReadOthersRefused) {
-  xcPointMatcher tool;
-  tool.train(fiducials(), {1, 2, 3, 1, 1, 1, -2, 4}, Defs::eAutoDetect);
-  const std::string bytes = storeToBytes(tool);
-  const std::size_t modelVersionAt = 8;  // tool version, model flag
-  ASSERT_EQ(uint32At(bytes, modelVersionAt), 1u);
+TEST(PointMatcherArchive, OlderRecordVersionsAreReadNewerOnesAndForgeriesRefused) {
+  // Parameters of version 200008 read as today's; loading does not validate them.
+  std::string params = bytesOf(unusualParams());
+  putLe32(params, 0, 200008);
+  const double badCoverage = 2.5;
+  std::memcpy(&params[4], &badCoverage, 8);  // minCoverage follows the version
+  xcPointMatcherRunParams loadedParams;
+  loadFromBytes(params, loadedParams);
+  EXPECT_EQ(loadedParams.minCoverage(), 2.5);
+  EXPECT_EQ(loadedParams.gridSize(), 1.5);
 
-  // A version-0 record is the version-1 record without weights and total weight.
-  // After the model: two presence flags, the pattern transform, the pel count, an empty position vector.
+  // A version-0 model record is the version-1 record without weights and total weight; 200009 reads the
+  // same. After the model: two presence flags, the pattern transform, the pel count, an empty vector.
+  const std::string bytes = bytesOf(trained(Defs::eAutoDetect));
+  ASSERT_EQ(bytes.substr(kModelVersionAt, 4), le32(1));
   const std::size_t modelEnd = bytes.size() - (4 + 4 + 48 + 4 + 1 + 4);
   const std::size_t weightsSize = 1 + 4 + 4 * fiducials().size() + 4;
-  std::string v0 = withUint32(bytes, modelVersionAt, 0);
+  std::string v0 = bytes;
+  putLe32(v0, kModelVersionAt, 0);
   v0.erase(modelEnd - weightsSize, weightsSize);
-  xcPointMatcher loaded;
-  loadFromBytes(v0, loaded);
-  EXPECT_EQ(loaded.modelPoints(), fiducials());
-  EXPECT_EQ(loaded.weights(), std::vector<std::int32_t>(fiducials().size(), 1));
-  EXPECT_EQ(loaded.model_()->totalWeight, static_cast<std::int32_t>(fiducials().size()));
-  xcPointMatcher loaded200009;
-  loadFromBytes(withUint32(v0, modelVersionAt, 200009), loaded200009);
-  EXPECT_EQ(loaded200009.modelPoints(), fiducials());
-
-  xcPointMatcher refused;
-  EXPECT_THROW(loadFromBytes(withUint32(bytes, modelVersionAt, 2), refused), xcArchive::UnknownVersion);
-}
-
-TEST(PointMatcherArchive, ForgedModelsThatASearchCouldNotUseAreRefused) {
-  xcPointMatcher tool;
-  tool.train(fiducials(), {1, 2, 3, 1, 1, 1, -2, 4}, Defs::eAutoDetect);
-  std::string bytes = storeToBytes(tool);
-  // Truncations fail with an archive error, never a crash.
-  for (std::size_t n = 0; n < bytes.size(); n += 7) {
-    xcPointMatcher target;
-    EXPECT_THROW(loadFromBytes(bytes.substr(0, n), target), xcArchive::Errors) << n;
+  for (std::uint32_t version : {0u, 200009u}) {
+    putLe32(v0, kModelVersionAt, version);
+    xcPointMatcher loaded;
+    loadFromBytes(v0, loaded);
+    EXPECT_EQ(loaded.modelPoints(), fiducials());
+    EXPECT_EQ(loaded.weights(), std::vector<std::int32_t>(fiducials().size(), 1));
+    EXPECT_EQ(loaded.model_()->totalWeight, static_cast<std::int32_t>(fiducials().size()));
   }
+
+  const auto newer = [](std::size_t at) { return ptmatch_test::versionAt(at, kNewerVersion, kWhere); };
+  ptmatch_test::expectForgeriesRefused(unusualParams(), xcPointMatcherRunParams(), {newer(0)});
+  ptmatch_test::expectForgeriesRefused(
+      xcPointMatcherResultSet(), xcPointMatcherResultSet(),
+      {newer(0), {"results' marker", 4 + 8, "\x01", Forgery::eUnknownVersion}});
+  // A failed load leaves the tool untrained, whatever it held before.
+  ptmatch_test::expectForgeriesRefused(
+      trained(Defs::eAutoDetect), xcPointMatcher(),
+      {newer(0), {"model version 2", kModelVersionAt, le32(2), Forgery::eUnknownVersion, kWhere}});
+  ptmatch_test::expectEveryPrefixRefused(trained(Defs::eAutoDetect), xcPointMatcher(), 7);
+  ptmatch_test::expectEveryPrefixRefused(trained(Defs::eExhaustiveMode), xcPointMatcher(), 11);
+  EXPECT_EQ(bytesOf(trained(Defs::eExhaustiveMode)).substr(kModelFlagAt, 4),
+            le32(static_cast<std::uint32_t>(Defs::eExhaustiveMode)));
 }
 
 }  // namespace
