@@ -1,13 +1,11 @@
 // Archive records of the grid corresponder and its parameters and results, and its exceptions: round
-// trips, refused versions, forged records, and loading exceptions back by name.
+// trips, refused versions and forged records.
 #include <ptmatch/point_to_grid_corresponder.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "archive_cases.h"
@@ -89,40 +87,6 @@ TEST(GridCorresponderArchive, ForgedAndShortRecordsAreRefusedWithoutChange) {
                                        {versionAt(0, 1099, kWhere)});
   ptmatch_test::expectForgeriesRefused(resultsOf(trained), xc_PointToGridCorresponderResultSet(),
                                        {versionAt(0, 1099, kWhere)});
-}
-
-template <class E>
-class GridCorresponderErrorPersistence : public ::testing::Test {};
-using ErrorTypes = ::testing::Types<Defs::InsufficientModelPoints, Defs::InsufficientMemory>;
-struct ErrorTypeNames {
-  template <class T>
-  static std::string GetName(int) {
-    return std::to_string(T().errorNumber());
-  }
-};
-TYPED_TEST_SUITE(GridCorresponderErrorPersistence, ErrorTypes, ErrorTypeNames);
-
-TYPED_TEST(GridCorresponderErrorPersistence, LoadsBackByNameAsItsClassAndRethrowsAsIt) {
-  const bool isModelPoints = std::is_same<TypeParam, Defs::InsufficientModelPoints>::value;
-  EXPECT_EQ(TypeParam().errorNumber(), isModelPoints ? 0x10005f06 : 0x10005f07);
-  TypeParam original(L"too few cells\n");
-  const std::string bytes = ptmatch_test::storeThroughPointer(&original);
-  // name length, name, concrete level, Errors level, string level, message vector (marker, count, 14 chars)
-  const std::string name = xc_Instantiator::nameOf(typeid(TypeParam));
-  EXPECT_EQ(name.rfind("xc_PointToGridCorresponderDefs::", 0), 0u);
-  EXPECT_EQ(bytes.size(), 4 + name.size() + 3 + 1 + 4 + 4 * 14);
-  std::unique_ptr<xcPersistent> loaded(ptmatch_test::loadThroughPointer(bytes));
-  auto* error = dynamic_cast<TypeParam*>(loaded.get());
-  ASSERT_NE(error, nullptr);
-  EXPECT_EQ(error->message(), L"too few cells\n");
-  loaded.release();  // suicideAndRethrow deletes the heap object
-  try {
-    error->suicideAndRethrow();
-  } catch (const TypeParam& e) {
-    EXPECT_EQ(e.message(), L"too few cells\n");
-    return;
-  }
-  FAIL() << "not rethrown as its own class";
 }
 
 }  // namespace
