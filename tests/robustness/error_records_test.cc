@@ -17,32 +17,21 @@ namespace {
 using Matcher = xcPointMatcherDefs;
 using Grid = xc_PointToGridCorresponderDefs;
 
+// The error numbers callers test for.
 template <class E>
-struct ErrorCase;
+constexpr std::int32_t kNumber = 0;
 template <>
-struct ErrorCase<Matcher::BadParams> {
-  static constexpr std::int32_t kNumber = 0x10005f00;
-};
+constexpr std::int32_t kNumber<Matcher::BadParams> = 0x10005f00;
 template <>
-struct ErrorCase<Matcher::NotTrained> {
-  static constexpr std::int32_t kNumber = 0x10005f01;
-};
+constexpr std::int32_t kNumber<Matcher::NotTrained> = 0x10005f01;
 template <>
-struct ErrorCase<Matcher::NotRun> {
-  static constexpr std::int32_t kNumber = 0x10005f02;
-};
+constexpr std::int32_t kNumber<Matcher::NotRun> = 0x10005f02;
 template <>
-struct ErrorCase<Matcher::InsufficientModelPoints> {
-  static constexpr std::int32_t kNumber = 0x10005f04;
-};
+constexpr std::int32_t kNumber<Matcher::InsufficientModelPoints> = 0x10005f04;
 template <>
-struct ErrorCase<Grid::InsufficientModelPoints> {
-  static constexpr std::int32_t kNumber = 0x10005f06;
-};
+constexpr std::int32_t kNumber<Grid::InsufficientModelPoints> = 0x10005f06;
 template <>
-struct ErrorCase<Grid::InsufficientMemory> {
-  static constexpr std::int32_t kNumber = 0x10005f07;
-};
+constexpr std::int32_t kNumber<Grid::InsufficientMemory> = 0x10005f07;
 
 template <class E>
 class ErrorRecords : public ::testing::Test {};
@@ -60,7 +49,7 @@ TYPED_TEST_SUITE(ErrorRecords, ErrorTypes, ErrorTypeNames);
 TYPED_TEST(ErrorRecords, CarryTheirNumberAndAreCaughtThroughEveryBase) {
   using Errors =
       std::conditional_t<std::is_base_of<Matcher::Errors, TypeParam>::value, Matcher::Errors, Grid::Errors>;
-  EXPECT_EQ(TypeParam().errorNumber(), ErrorCase<TypeParam>::kNumber);
+  EXPECT_EQ(TypeParam().errorNumber(), kNumber<TypeParam>);
   EXPECT_THROW(throw TypeParam(L"x"), Errors);
   EXPECT_THROW(throw TypeParam(L"x"), xcExceptionWithString);
   try {
