@@ -23,12 +23,11 @@ TEST(Archive, EncodesPrimitivesLittleEndianWithFixedWidths) {
   bool b = true;
   unsigned char c = 0xAB;
   ar || u || i || d || b || c;
-  const std::string expected(
-      "\x04\x03\x02\x01"
-      "\xFE\xFF\xFF\xFF"
-      "\x00\x00\x00\x00\x00\x00\xF0\x3F"
-      "\x01\xAB",
-      18);
+  const std::string expected("\x04\x03\x02\x01"
+                             "\xFE\xFF\xFF\xFF"
+                             "\x00\x00\x00\x00\x00\x00\xF0\x3F"
+                             "\x01\xAB",
+                             18);
   EXPECT_EQ(out.str(), expected);
 }
 
@@ -74,10 +73,7 @@ TEST(Archive, VectorRecordHasMarkerCountAndElements) {
 
 TEST(Archive, ForgedVectorCountFailsWithoutAllocatingForIt) {
   // 0xFFFFFFFF doubles would be 32 GiB; the loader must fail at the end of the 16 real bytes.
-  const std::string forged(
-      "\x00\xFF\xFF\xFF\xFF"
-      "0123456789abcdef",
-      21);
+  const std::string forged("\x00\xFF\xFF\xFF\xFF" "0123456789abcdef", 21);
   std::vector<double> loaded{1.0};
   EXPECT_THROW(loadFromBytes(forged, loaded), xcArchive::EndOfData);
   EXPECT_EQ(loaded, std::vector<double>{1.0}) << "a failed load must leave the vector as it was";
@@ -152,10 +148,7 @@ TEST(Persistent, AnObjectArchivedTwiceInOnePassIsWrittenOnce) {
 }
 
 TEST(Persistent, UnregisteredNameIsRefused) {
-  const std::string bytes(
-      "\x03\x00\x00\x00"
-      "abc",
-      7);
+  const std::string bytes("\x03\x00\x00\x00" "abc", 7);
   std::istringstream in(bytes);
   xcArchive ar(in);
   xcPersistent* loaded = nullptr;
@@ -166,10 +159,7 @@ TEST(Persistent, UnregisteredNameIsRefused) {
 TEST(Text, WidenAndNarrowRoundTripAndReplaceInvalidBytes) {
   const std::wstring wide = L"a\u00e9\u4e2d\U0001F600";
   EXPECT_EQ(xfWiden(xfNarrow(wide)), wide);
-  EXPECT_EQ(xfWiden("\xff"
-                    "a"),
-            std::wstring(L"\ufffd"
-                         L"a"));
+  EXPECT_EQ(xfWiden("\xff" "a"), std::wstring(L"\ufffd" L"a"));
   EXPECT_EQ(xfWiden("\xc3"), std::wstring(L"\ufffd"));
 }
 
