@@ -1,6 +1,6 @@
 # Type stubs of the compiled core of ptmatch: what editors complete and type checkers read.
 import enum
-from typing import Iterator, Literal, Optional, Sequence, Tuple, Union, overload
+from typing import Iterable, Iterator, Literal, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -230,6 +230,27 @@ class PointMatcher:
     ) -> ResultSet:
         """Finds the poses of the model among the (M, 2) data points, GIL released. Ctrl-C raises
         KeyboardInterrupt; time_limit (seconds) raises TimeLimitExpired."""
+    def run_many(
+        self,
+        scenes: Iterable[ArrayLike],
+        params: Optional[RunParams] = None,
+        *,
+        threads: Optional[int] = None,
+        time_limit: Optional[float] = None,
+        min_coverage: float = ...,
+        start_pose: Optional[ArrayLike] = ...,
+        rotation_range: RangeArg = ...,
+        rotation_deg: Union[float, RangeArg] = ...,
+        scale_range: RangeArg = ...,
+        scale: Union[float, Sequence[float], None] = ...,
+        x_range: RangeArg = ...,
+        y_range: RangeArg = ...,
+        grid_size: Optional[float] = ...,
+        capture_range: Optional[float] = ...,
+        max_results: int = ...,
+    ) -> list[ResultSet]:
+        """Runs on every scene as run does, on `threads` threads (None: one per core) sharing this tool,
+        GIL released; results in the scenes' order. time_limit bounds each scene's search."""
     def grid_correspondences(self, result: Result) -> Tuple[IntArray, IntArray]: ...
     def to_bytes(self) -> bytes: ...
     @staticmethod

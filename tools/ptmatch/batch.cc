@@ -23,9 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// More threads than cores only queue for them; the cap keeps a slip such as --threads 100000 from
-// reserving a stack per thread.
-constexpr int kMaxThreads = 256;
+constexpr int kMaxThreads = ptmatch_conventions::kMaxSearchThreads;
 // Lines are written in input order, so a slow scene holds back the lines after it. The pool runs at most
 // this many scenes per thread beyond the last line written, which bounds the finished lines held waiting.
 constexpr std::size_t kScenesAheadPerThread = 64;
@@ -221,11 +219,19 @@ std::vector<Job> makeJobs(const std::vector<BatchScene>& scenes, const FinishedS
   return jobs;
 }
 
-int threadCount(int asked, std::size_t jobs) {
+// The threads --threads asks for, or one per core.
+int threadCount(const std::string& asked) {
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const int threads = asked > 0 ? asked : std::min(cores, kMaxThreads);
-  return static_cast<int>(
-      std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(threads), jobs)));
+  int threads = std::min(cores, kMaxThreads);
+  if (!asked.empty()) {
+    double n = 0;
+    if (parseNumber(asked, n) != NumberText::kNumber)
+      throw CliError(ptmatch_conventions::threadCountRule("--threads") + ", not \"" + asked + "\"");
+    const std::string refused = ptmatch_conventions::threadCountError(n, "--threads");
+    if (!refused.empty()) throw CliError(refused);
+    threads = static_cast<int>(n);
+  }
+  return threads;
 }
 
 }  // namespace
@@ -238,8 +244,7 @@ void addBatchOptions(CLI::App& cmd, BatchOptions& o) {
                  "CSV or JSON Lines listing file, optional id and per-scene settings (start_pose, ...)");
   cmd.add_option("-o,--output", o.output, "JSON Lines file to write, one line per scene (default stdout)");
   cmd.add_flag("--resume", o.resume, "skip the scenes already in the output file and append the rest");
-  cmd.add_option("--threads", o.threads, "threads searching at once (default: one per core)")
-      ->check(CLI::Range(1, kMaxThreads));
+  cmd.add_option("--threads", o.threads, "threads searching at once (default: one per core)");
 }
 
 int batchCommand(const TrainOptions& train, const BatchOptions& batch, const RunOptions& run) {
@@ -247,6 +252,7 @@ int batchCommand(const TrainOptions& train, const BatchOptions& batch, const Run
   if (batch.tool.empty() != trains) throw CliError("give exactly one of --tool, --model and --pattern");
   const std::string badLimit = ptmatch_conventions::timeLimitError(run.timeLimit, "--time-limit", "0");
   if (!badLimit.empty()) throw CliError(badLimit);
+  const int threads = threadCount(batch.threads);
   std::vector<BatchScene> scenes = scenesFromArguments(batch.inputs);
   if (!batch.manifest.empty()) {
     const std::vector<BatchScene> listed = scenesFromManifest(batch.manifest);
@@ -265,8 +271,9 @@ int batchCommand(const TrainOptions& train, const BatchOptions& batch, const Run
     progress.note(std::to_string(finished.ids.size()) + " scenes already in " + batch.output + ", " +
                   std::to_string(jobs.size()) + " to run" +
                   (finished.tornBytes ? "; its unfinished last line was cut off" : ""));
-  const int status =
-      std::max(finished.status, runJobs(tool, jobs, threadCount(batch.threads, jobs.size()), out, progress));
+  const int pool = static_cast<int>(
+      std::min<std::size_t>(static_cast<std::size_t>(threads), std::max<std::size_t>(jobs.size(), 1)));
+  const int status = std::max(finished.status, runJobs(tool, jobs, pool, out, progress));
   progress.finish();
   return status;
 }
