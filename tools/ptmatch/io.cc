@@ -261,6 +261,15 @@ void checkPgmLength(std::istream& in, const std::string& path, bool binary, std:
 
 NumberText parseNumber(const std::string& text, double& value) {
   if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return NumberText::kNotNumber;
+  // A batch reads hundreds of thousands of numbers, and strtod's exact slow path made reading a scene cost
+  // a fifth of its search. from_chars gives the same correctly rounded double several times faster; what it
+  // does not take whole (a leading '+', hexadecimal, a value out of range) is left to strtod as before.
+  double fast = 0;
+  const std::from_chars_result read = std::from_chars(text.data(), text.data() + text.size(), fast);
+  if (read.ec == std::errc() && read.ptr == text.data() + text.size()) {
+    value = fast;
+    return NumberText::kNumber;
+  }
   char* end = nullptr;
   errno = 0;
   const double v = std::strtod(text.c_str(), &end);
