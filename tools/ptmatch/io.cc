@@ -155,8 +155,9 @@ PointList readCsv(const std::string& path, const std::string& text, const PointC
       throw CliError(where + ": expected " + std::to_string(layout.fields) + " fields" +
                      (sawHeader ? " as the header names" : " (x,y)") + ", got " +
                      std::to_string(fields.size()));
+    // A line of numbers only was read whole above; one with words has its used columns checked.
     for (std::size_t i : {layout.x, layout.y, static_cast<std::size_t>(layout.weight)}) {
-      if (i < fields.size() && parseNumber(fields[i], values[i]) != NumberText::kNumber)
+      if (!numeric && i < fields.size() && parseNumber(fields[i], values[i]) != NumberText::kNumber)
         throw CliError(where + ": expected a number in column " + std::to_string(i + 1) + ", got \"" +
                        fields[i] + "\"");
     }
