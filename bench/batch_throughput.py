@@ -17,6 +17,7 @@ import json
 import math
 import os
 import pathlib
+import resource
 import subprocess
 import sys
 import tempfile
@@ -51,42 +52,50 @@ def scene(model, seed):
     return rng.permutation(np.vstack([instance, clutter]))
 
 
+def cpu_seconds():
+    """CPU time of this process's threads and of its finished child processes."""
+    children = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return time.process_time() + children.ru_utime + children.ru_stime
+
+
 def timed(run):
-    start = time.perf_counter()
+    """(wall seconds, CPU seconds, what run returned)."""
+    start, cpu = time.perf_counter(), cpu_seconds()
     out = run()
-    return time.perf_counter() - start, out
+    return time.perf_counter() - start, cpu_seconds() - cpu, out
 
 
 def batch_row(exe, tool_file, files, threads, work):
     out = work / f"batch_{threads}.jsonl"
     out.unlink(missing_ok=True)
     manifest = work / "manifest.csv"
-    wall, _ = timed(lambda: subprocess.run(
+    wall, cpu, _ = timed(lambda: subprocess.run(
         [exe, "batch", "--tool", str(tool_file), "--manifest", str(manifest), "--threads", str(threads),
          "-o", str(out)], check=False))
     lines = [json.loads(line) for line in out.read_text().splitlines()]
     assert len(lines) == len(files)
     search = sum(line["time_s"] for line in lines)
     found = sum(line["found"] for line in lines)
-    return f"ptmatch batch --threads {threads}", wall, search, found
+    return f"ptmatch batch --threads {threads}", wall, cpu, search, found
 
 
 def many_row(tool, scenes, threads):
-    wall, sets = timed(lambda: ptmatch.match_many(tool, scenes, threads=threads))
-    return f"match_many threads={threads}", wall, sum(s.time for s in sets), sum(len(s) > 0 for s in sets)
+    wall, cpu, sets = timed(lambda: ptmatch.match_many(tool, scenes, threads=threads))
+    return f"match_many threads={threads}", wall, cpu, sum(s.time for s in sets), sum(len(s) > 0 for s in sets)
 
 
 def dask_rows(tool, scenes):
     import distributed
     import ptmatch.dask
 
-    start, cluster = timed(lambda: distributed.LocalCluster(
+    start, _, cluster = timed(lambda: distributed.LocalCluster(
         n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None))
     with cluster, distributed.Client(cluster) as client:
         ptmatch.dask.match_scenes(client, tool, scenes[:8])  # workers import ptmatch before the clock starts
-        wall, sets = timed(lambda: ptmatch.dask.match_scenes(client, tool, scenes))
+        wall, _, sets = timed(lambda: ptmatch.dask.match_scenes(client, tool, scenes))
     name = f"Dask LocalCluster, 2 workers (start-up {start:.1f} s not counted)"
-    return [(name, wall, sum(s.time for s in sets), sum(len(s) > 0 for s in sets))]
+    # The workers' CPU time is spent in other processes, which this one does not see.
+    return [(name, wall, None, sum(s.time for s in sets), sum(len(s) > 0 for s in sets))]
 
 
 def main():
@@ -114,8 +123,9 @@ def main():
         tool = ptmatch.PointMatcher.from_bytes(tool_file.read_bytes())
 
         def bare_row():
-            wall, sets = timed(lambda: [tool.run(s) for s in scenes])
-            return "tool.run, one scene after another", wall, sum(s.time for s in sets), sum(len(s) > 0 for s in sets)
+            wall, cpu, sets = timed(lambda: [tool.run(s) for s in scenes])
+            return ("tool.run, one scene after another", wall, cpu, sum(s.time for s in sets),
+                    sum(len(s) > 0 for s in sets))
 
         ways = [bare_row] + [lambda t=t: batch_row(args.ptmatch, tool_file, files, t, work) for t in (1, 2)]
         ways += [lambda t=t: many_row(tool, scenes, t) for t in (1, 2)]
@@ -127,17 +137,18 @@ def main():
             rows.extend(dask_rows(tool, scenes))
 
     n = len(scenes)
-    bare_wall = rows[0][1]
+    bare_wall, found = rows[0][1], rows[0][4]
     print(f"{n} scenes, {os.cpu_count()} cores\n")
-    print("| way | scenes/s | wall ms/scene | search ms/scene | over search | over tool.run |")
-    print("|---|---:|---:|---:|---:|---:|")
-    for name, wall, search, found in rows:
-        assert found == rows[0][3], f"{name} found {found} scenes, tool.run {rows[0][3]}"
-        print(f"| {name} | {n / wall:.0f} | {1000 * wall / n:.3f} | {1000 * search / n:.3f} | "
+    print("| way | scenes/s | wall ms/scene | CPU ms/scene | search ms/scene | wall over search | wall over tool.run |")
+    print("|---|---:|---:|---:|---:|---:|---:|")
+    for name, wall, cpu, search, scenes_found in rows:
+        assert scenes_found == found, f"{name} found {scenes_found} scenes, tool.run {found}"
+        cpu_text = "-" if cpu is None else f"{1000 * cpu / n:.3f}"
+        print(f"| {name} | {n / wall:.0f} | {1000 * wall / n:.3f} | {cpu_text} | {1000 * search / n:.3f} | "
               f"{100 * (wall - search) / search:+.0f} % | {100 * (wall - bare_wall) / bare_wall:+.0f} % |")
-    print(f"\nfound: {rows[0][3]}/{n} scenes by every way. over search: wall time against the library's own "
-          "search time (ResultSet.time, time_s) in the same run; over tool.run: wall time against the bare "
-          "calls' wall time. With two threads or workers the searches overlap and the first goes negative.")
+    print(f"\nfound: {found}/{n} scenes by every way. search: the library's own time (ResultSet.time, time_s); "
+          "CPU: of every thread, the batch process's included. With two threads or workers the searches "
+          "overlap and wall over search goes negative.")
 
 if __name__ == "__main__":
     sys.exit(main())
