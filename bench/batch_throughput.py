@@ -81,7 +81,8 @@ def batch_row(exe, tool_file, files, threads, work):
 
 def many_row(tool, scenes, threads):
     wall, cpu, sets = timed(lambda: ptmatch.match_many(tool, scenes, threads=threads))
-    return f"match_many threads={threads}", wall, cpu, sum(s.time for s in sets), sum(len(s) > 0 for s in sets)
+    found = sum(len(s) > 0 for s in sets)
+    return f"match_many threads={threads}", wall, cpu, sum(s.time for s in sets), found
 
 
 def dask_rows(tool, scenes):
@@ -99,7 +100,8 @@ def dask_rows(tool, scenes):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--scenes", type=int, default=1000)
     parser.add_argument("--ptmatch", default=str(pathlib.Path(__file__).resolve().parents[1] /
                                                  "build/release/tools/ptmatch/ptmatch"))

@@ -93,9 +93,9 @@ def apply_pose(pose, points):
 
 
 def match_many(tool, scenes, params=None, *, threads=None, time_limit=None, **keywords):
-    """Runs `tool` on each (M, 2) array of `scenes` on a pool of `threads` threads (None: one per core)
-    sharing the one tool, with the GIL released; returns a list of ResultSet in the order of the scenes.
-    Takes what PointMatcher.run takes: a RunParams and/or keywords, and time_limit (seconds) for each
-    scene's search. Ctrl-C stops every search with KeyboardInterrupt; a failed scene raises its error, the
-    earliest one's when several fail. ptmatch.dask spreads scenes over the workers of a cluster."""
+    """Runs `tool` on each (M, 2) array of `scenes` on a pool of `threads` threads (0 or None: one per
+    core) sharing the one tool, with the GIL released; returns a list of ResultSet in the order of the
+    scenes. Takes what PointMatcher.run takes: a RunParams and/or keywords, and time_limit (seconds) for
+    each scene's search. Ctrl-C stops every search with KeyboardInterrupt; a failed scene raises its error,
+    the earliest one's when several fail. ptmatch.dask spreads scenes over the workers of a cluster."""
     return tool.run_many(scenes, params, threads=threads, time_limit=time_limit, **keywords)

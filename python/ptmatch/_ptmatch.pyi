@@ -249,8 +249,8 @@ class PointMatcher:
         capture_range: Optional[float] = ...,
         max_results: int = ...,
     ) -> list[ResultSet]:
-        """Runs on every scene as run does, on `threads` threads (None: one per core) sharing this tool,
-        GIL released; results in the scenes' order. time_limit bounds each scene's search."""
+        """Runs on every scene as run does, on `threads` threads (0 or None: one per core) sharing this
+        tool, GIL released; results in the scenes' order. time_limit bounds each scene's search."""
     def grid_correspondences(self, result: Result) -> Tuple[IntArray, IntArray]: ...
     def to_bytes(self) -> bytes: ...
     @staticmethod

@@ -61,7 +61,8 @@ def match_bag(tool, scenes, params=None, *, client=None, threads=1, time_limit=N
     return scenes.map_partitions(_run_chunk, shared, params, threads, time_limit, keywords)
 
 
-def match_scenes(client, tool, scenes, params=None, *, chunk_size=None, threads=1, time_limit=None, **keywords):
+def match_scenes(client, tool, scenes, params=None, *, chunk_size=None, threads=1, time_limit=None,
+                 **keywords):
     """Runs the tool on every scene on the workers of a distributed client and returns the ResultSets in the
     order of the scenes. The tool is scattered once to every worker; the scenes go in chunks of
     `chunk_size` (default: about CHUNKS_PER_WORKER chunks per worker), each run through match_many on

@@ -165,18 +165,21 @@ ResultSet run(const PointMatcher& self, const py::handle& data, const py::object
   return wrapResults(self, results, points);
 }
 
+// threads= of run_many: None or 0 for one per core.
 int threadCountOf(const py::object& threadsArg) {
-  if (threadsArg.is_none()) {
-    const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    return std::min(cores, ptmatch_conventions::kMaxSearchThreads);
+  long long n = 0;
+  if (!threadsArg.is_none()) {
+    if (py::isinstance<py::bool_>(threadsArg) || !py::isinstance<py::int_>(threadsArg))
+      throw py::type_error("threads must be an integer, or 0 or None for one per core, not " +
+                           py::repr(threadsArg).cast<std::string>());
+    n = threadsArg.cast<long long>();
   }
-  if (py::isinstance<py::bool_>(threadsArg) || !py::isinstance<py::int_>(threadsArg))
-    throw py::type_error("threads must be an integer or None (one per core), not " +
-                         py::repr(threadsArg).cast<std::string>());
-  const double n = threadsArg.cast<double>();
-  const std::string refused = ptmatch_conventions::threadCountError(n, "threads");
+  const std::string refused =
+      ptmatch_conventions::poolThreadsError(static_cast<double>(n), "threads", "0 or None");
   if (!refused.empty()) throw xcPointMatcherDefs::BadParams(xfWiden(refused));
-  return static_cast<int>(n);
+  if (n > 0) return static_cast<int>(n);
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return std::min(cores, ptmatch_conventions::kMaxPoolThreads);
 }
 
 // Searches the scenes on a pool of threads sharing the one tool. Each scene's search is armed as a single
@@ -296,14 +299,15 @@ void bindPointMatcher(py::module_& m) {
           "arguments named as RunParams' properties (which override params), or both. The GIL is "
           "released while the search runs; Ctrl-C stops it with KeyboardInterrupt and time_limit "
           "(seconds) with TimeLimitExpired. Returns a ResultSet, best first.");
-  cls.def("run_many", &runMany, py::arg("scenes"), py::arg("params") = py::none(), py::kw_only(),
-          py::arg("threads") = py::none(), py::arg("time_limit") = py::none(),
-          "Runs the tool on each of a sequence of (M, 2) data arrays, as run does with the same params and "
-          "keywords, on `threads` threads (None: one per core) sharing this one tool, GIL released. Returns "
-          "a list of ResultSet in the order of the scenes. time_limit (seconds) bounds each scene's search "
-          "(TimeLimitExpired); Ctrl-C stops them all (KeyboardInterrupt). A failing scene raises its error "
-          "once the scenes already started have finished; the earliest failed scene's error is raised, with "
-          "its index as the exception's `scene`.");
+  cls.def(
+      "run_many", &runMany, py::arg("scenes"), py::arg("params") = py::none(), py::kw_only(),
+      py::arg("threads") = py::none(), py::arg("time_limit") = py::none(),
+      "Runs the tool on each of a sequence of (M, 2) data arrays, as run does with the same params and "
+      "keywords, on `threads` threads (0 or None: one per core) sharing this one tool, GIL released. Returns "
+      "a list of ResultSet in the order of the scenes. time_limit (seconds) bounds each scene's search "
+      "(TimeLimitExpired); Ctrl-C stops them all (KeyboardInterrupt). A failing scene raises its error "
+      "once the scenes already started have finished; the earliest failed scene's error is raised, with "
+      "its index as the exception's `scene`.");
   cls.def(
       "grid_correspondences", &gridCorrespondences, py::arg("result"),
       "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");

@@ -30,7 +30,8 @@ def test_scenes_matched_on_the_cluster_equal_a_local_run(client):
     tool, scenes, settings = voting_case()
     local = result_bytes(ptmatch.match_many(tool, scenes, **settings))
     assert result_bytes(ptmatch.dask.match_scenes(client, tool, scenes, **settings)) == local
-    assert result_bytes(ptmatch.dask.match_scenes(client, tool, scenes, chunk_size=1, threads=2, **settings)) == local
+    one_per_chunk = ptmatch.dask.match_scenes(client, tool, scenes, chunk_size=1, threads=2, **settings)
+    assert result_bytes(one_per_chunk) == local
     bag = dask_bag.from_sequence(scenes, npartitions=3)
     assert result_bytes(ptmatch.dask.match_bag(tool, bag, **settings).compute()) == local
     # Without a client the bag runs on dask's local scheduler, the tool a single node of its graph.

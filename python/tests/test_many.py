@@ -58,11 +58,13 @@ def test_threads_give_the_results_of_single_runs_in_order(case):
 def test_no_scenes_give_no_results_and_bad_arguments_are_refused():
     tool, scenes, _ = voting_case()
     assert ptmatch.match_many(tool, []) == []
+    assert len(ptmatch.match_many(tool, scenes[:3], threads=0)) == 3  # one per core
     for threads, error, message in [
-        (0, ptmatch.BadParams, "threads must be a whole number of threads from 1 to 256, not 0"),
-        (257, ptmatch.BadParams, "from 1 to 256, not 257"),
-        (2.0, TypeError, "threads must be an integer or None"),
-        (True, TypeError, "threads must be an integer or None"),
+        (-1, ptmatch.BadParams,
+         "threads must be a whole number from 1 to 256, or 0 or None for one per core, not -1"),
+        (257, ptmatch.BadParams, "from 1 to 256, or 0 or None for one per core, not 257"),
+        (2.0, TypeError, "threads must be an integer, or 0 or None"),
+        (True, TypeError, "threads must be an integer, or 0 or None"),
     ]:
         with pytest.raises(error, match=message):
             ptmatch.match_many(tool, scenes, threads=threads)

@@ -230,7 +230,8 @@ TEST(PtmatchBatch, RefusesWhatWouldMixOrLoseScenes) {
       {"--manifest '" + unknown + "'", ":1: unknown column \"rotaton\""},
       {"scene.csv -o '" + foreign + "' --resume", ":1: not a line of a batch's output"},
       {"scene.csv --resume", "--resume: give the output file"},
-      {"scene.csv --threads 0", "--threads"},
+      {"scene.csv --threads -1",
+       "--threads must be a whole number from 1 to 256, or 0 for one per core, not -1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);

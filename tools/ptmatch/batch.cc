@@ -23,7 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kMaxThreads = ptmatch_conventions::kMaxSearchThreads;
+constexpr int kMaxThreads = ptmatch_conventions::kMaxPoolThreads;
 // Lines are written in input order, so a slow scene holds back the lines after it. The pool runs at most
 // this many scenes per thread beyond the last line written, which bounds the finished lines held waiting.
 constexpr std::size_t kScenesAheadPerThread = 64;
@@ -219,19 +219,15 @@ std::vector<Job> makeJobs(const std::vector<BatchScene>& scenes, const FinishedS
   return jobs;
 }
 
-// The threads --threads asks for, or one per core.
+// The threads --threads asks for; 0 (the default) is one per core.
 int threadCount(const std::string& asked) {
-  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  int threads = std::min(cores, kMaxThreads);
-  if (!asked.empty()) {
-    double n = 0;
-    if (parseNumber(asked, n) != NumberText::kNumber)
-      throw CliError(ptmatch_conventions::threadCountRule("--threads") + ", not \"" + asked + "\"");
-    const std::string refused = ptmatch_conventions::threadCountError(n, "--threads");
-    if (!refused.empty()) throw CliError(refused);
-    threads = static_cast<int>(n);
-  }
-  return threads;
+  double n = 0;
+  if (!asked.empty() && parseNumber(asked, n) != NumberText::kNumber)
+    throw CliError(ptmatch_conventions::poolThreadsRule("--threads", "0") + ", not \"" + asked + "\"");
+  const std::string refused = ptmatch_conventions::poolThreadsError(n, "--threads", "0");
+  if (!refused.empty()) throw CliError(refused);
+  if (n > 0) return static_cast<int>(n);
+  return std::min(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())), kMaxThreads);
 }
 
 }  // namespace
@@ -244,7 +240,7 @@ void addBatchOptions(CLI::App& cmd, BatchOptions& o) {
                  "CSV or JSON Lines listing file, optional id and per-scene settings (start_pose, ...)");
   cmd.add_option("-o,--output", o.output, "JSON Lines file to write, one line per scene (default stdout)");
   cmd.add_flag("--resume", o.resume, "skip the scenes already in the output file and append the rest");
-  cmd.add_option("--threads", o.threads, "threads searching at once (default: one per core)");
+  cmd.add_option("--threads", o.threads, "scenes searched at once (default 0: one per core)");
 }
 
 int batchCommand(const TrainOptions& train, const BatchOptions& batch, const RunOptions& run) {
