@@ -118,10 +118,11 @@ def main():
         for i, points in enumerate(scenes):
             files.append(work / f"scene_{i:04d}.csv")
             np.savetxt(files[-1], points, delimiter=",", fmt="%.17g")
-        (work / "manifest.csv").write_text("id,file\n" + "".join(f"s{i},{f.name}\n" for i, f in enumerate(files)))
+        listed = "".join(f"s{i},{f.name}\n" for i, f in enumerate(files))
+        (work / "manifest.csv").write_text("id,file\n" + listed)
         tool_file = work / "tool.ptm"
-        subprocess.run([args.ptmatch, "train", "-m", str(work / "model.csv"), "-o", str(tool_file)], check=True,
-                       stdout=subprocess.DEVNULL)
+        subprocess.run([args.ptmatch, "train", "-m", str(work / "model.csv"), "-o", str(tool_file)],
+                       check=True, stdout=subprocess.DEVNULL)
         tool = ptmatch.PointMatcher.from_bytes(tool_file.read_bytes())
 
         def bare_row():
@@ -141,16 +142,17 @@ def main():
     n = len(scenes)
     bare_wall, found = rows[0][1], rows[0][4]
     print(f"{n} scenes, {os.cpu_count()} cores\n")
-    print("| way | scenes/s | wall ms/scene | CPU ms/scene | search ms/scene | wall over search | wall over tool.run |")
+    print("| way | scenes/s | wall ms/scene | CPU ms/scene | search ms/scene | wall over search "
+          "| wall over tool.run |")
     print("|---|---:|---:|---:|---:|---:|---:|")
     for name, wall, cpu, search, scenes_found in rows:
         assert scenes_found == found, f"{name} found {scenes_found} scenes, tool.run {found}"
         cpu_text = "-" if cpu is None else f"{1000 * cpu / n:.3f}"
         print(f"| {name} | {n / wall:.0f} | {1000 * wall / n:.3f} | {cpu_text} | {1000 * search / n:.3f} | "
               f"{100 * (wall - search) / search:+.0f} % | {100 * (wall - bare_wall) / bare_wall:+.0f} % |")
-    print(f"\nfound: {found}/{n} scenes by every way. search: the library's own time (ResultSet.time, time_s); "
-          "CPU: of every thread, the batch process's included. With two threads or workers the searches "
-          "overlap and wall over search goes negative.")
+    print(f"\nfound: {found}/{n} scenes by every way. search: the library's own time (ResultSet.time, "
+          "time_s); CPU: of every thread, the batch process's included. With two threads or workers the "
+          "searches overlap and wall over search goes negative.")
 
 if __name__ == "__main__":
     sys.exit(main())
