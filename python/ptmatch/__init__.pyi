@@ -1,5 +1,5 @@
 # Type stubs of the ptmatch package: the compiled core re-exported, and the pure-Python helpers.
-from typing import Any, Iterable, List, Optional, Tuple, Union, overload
+from typing import Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -63,10 +63,10 @@ def degrees(radians_value: _Number) -> float: ...
 def degrees(radians_value: Tuple[_Number, ...]) -> Tuple[float, ...]: ...
 @overload
 def degrees(radians_value: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
-def pose(rotation: float = 0.0, scale: float = 1.0, translation: Tuple[float, float] = (0.0, 0.0)) -> npt.NDArray[np.float64]:
-    """A 2x3 similarity pose: rotate and scale about the origin, then translate."""
-def apply_pose(pose_2x3: npt.ArrayLike, points: npt.ArrayLike) -> npt.NDArray[np.float64]:
-    """Maps (N, 2) points (or one (2,) point) through a 2x3 pose."""
+from typing import Any, Iterable, List, Optional
+
+from . import dask as dask
+
 def match_many(
     tool: PointMatcher,
     scenes: Iterable[npt.ArrayLike],
@@ -77,3 +77,7 @@ def match_many(
     **keywords: Any,
 ) -> List[ResultSet]:
     """Runs the tool on every scene on a pool of threads, GIL released; results in the scenes' order."""
+def pose(rotation: float = 0.0, scale: float = 1.0, translation: Tuple[float, float] = (0.0, 0.0)) -> npt.NDArray[np.float64]:
+    """A 2x3 similarity pose: rotate and scale about the origin, then translate."""
+def apply_pose(pose_2x3: npt.ArrayLike, points: npt.ArrayLike) -> npt.NDArray[np.float64]:
+    """Maps (N, 2) points (or one (2,) point) through a 2x3 pose."""

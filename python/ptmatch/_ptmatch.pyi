@@ -1,6 +1,6 @@
 # Type stubs of the compiled core of ptmatch: what editors complete and type checkers read.
 import enum
-from typing import Iterable, Iterator, Literal, Optional, Sequence, Tuple, Union, overload
+from typing import Iterator, Literal, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -230,9 +230,13 @@ class PointMatcher:
     ) -> ResultSet:
         """Finds the poses of the model among the (M, 2) data points, GIL released. Ctrl-C raises
         KeyboardInterrupt; time_limit (seconds) raises TimeLimitExpired."""
+    def grid_correspondences(self, result: Result) -> Tuple[IntArray, IntArray]: ...
+    def to_bytes(self) -> bytes: ...
+    @staticmethod
+    def from_bytes(data: bytes) -> PointMatcher: ...
     def run_many(
         self,
-        scenes: Iterable[ArrayLike],
+        scenes: Sequence[ArrayLike],
         params: Optional[RunParams] = None,
         *,
         threads: Optional[int] = None,
@@ -251,10 +255,6 @@ class PointMatcher:
     ) -> list[ResultSet]:
         """Runs on every scene as run does, on `threads` threads (0 or None: one per core) sharing this
         tool, GIL released; results in the scenes' order. time_limit bounds each scene's search."""
-    def grid_correspondences(self, result: Result) -> Tuple[IntArray, IntArray]: ...
-    def to_bytes(self) -> bytes: ...
-    @staticmethod
-    def from_bytes(data: bytes) -> PointMatcher: ...
 
 class GridMapParams:
     def __init__(

@@ -125,6 +125,59 @@ double patternFitError(const xcPointMatcher& tool, const xcPointMatcherResult& r
   return n ? std::sqrt(std::min(clientSum, pelSum) / static_cast<double>(n)) : 0.0;
 }
 
+ResultSet run(const PointMatcher& self, const py::handle& data, const py::object& paramsArg,
+              const py::object& timeLimitArg, const py::kwargs& keywords) {
+  const std::vector<xcVector<2>> points = pointsFromArray(data, "data");
+  if (!paramsArg.is_none() && !py::isinstance<xcPointMatcherRunParams>(paramsArg))
+    throw py::type_error("params must be a ptmatch.RunParams or None, not " +
+                         py::repr(paramsArg).cast<std::string>() + "; give settings as keywords (scale=...)");
+  std::optional<double> timeLimit;
+  if (!timeLimitArg.is_none()) {
+    if (py::isinstance<py::bool_>(timeLimitArg) || !py::hasattr(timeLimitArg, "__float__"))
+      throw py::type_error("time_limit must be a number of seconds, or 0 or None for no limit, not " +
+                           py::repr(timeLimitArg).cast<std::string>());
+    timeLimit = timeLimitArg.cast<double>();
+  }
+  xcPointMatcherRunParams p =
+      paramsArg.is_none() ? xcPointMatcherRunParams() : paramsArg.cast<xcPointMatcherRunParams>();
+  applyRunKeywords(p, keywords);
+  xcPointMatcherResultSet results;
+  const RunCounter::Guard guard(self.runs);
+  runInterruptible([&] { self.tool.run(points, p, results); }, timeLimit);
+  ResultSet wrapped = resultSetOf(results);
+  for (Result& x : wrapped.results) {
+    if (x.r.runMode() == xcPointMatcherDefs::ePointToGrid)
+      x.dataFitError = patternFitError(self.tool, x.r, points);
+  }
+  return wrapped;
+}
+
+// The pairs of a pattern result: every set pattern pel that holds a data point, in raster order.
+py::tuple gridCorrespondences(const PointMatcher& self, const Result& wrapped) {
+  const xcPointMatcherResult& result = wrapped.r;
+  if (result.runMode() != xcPointMatcherDefs::ePointToGrid)
+    throw xcPointMatcherDefs::NotRun(
+        L"grid_correspondences: this result is from a points-trained tool; its pairs are "
+        L"result.model_indices and result.data_indices");
+  if (!self.tool.isTrained() || self.tool.trainMode() != xcPointMatcherDefs::ePointToGrid)
+    throw xcPointMatcherDefs::NotTrained(
+        L"grid_correspondences: call it on the pattern-trained tool that produced the result");
+  const xcPelBuffer_const<std::uint8_t>& pattern = self.tool.pattern();
+  std::vector<xcPair<std::int32_t>> positions;
+  std::vector<std::int32_t> data;
+  for (std::int32_t row = 0; row < pattern.height(); ++row) {
+    for (std::int32_t col = 0; col < pattern.width(); ++col) {
+      if (pattern.rowAt(row)[col] == 0) continue;
+      const xcPair<std::int32_t> pel(pattern.offset().x() + col, pattern.offset().y() + row);
+      const std::int32_t index = result.gridToDataMap(pel);
+      if (index < 0) continue;
+      positions.push_back(pel);
+      data.push_back(index);
+    }
+  }
+  return py::make_tuple(arrayFromPairs(positions), arrayFromInt32s(data));
+}
+
 // The run parameters of a call: params (a RunParams or None) with the keywords applied over them.
 xcPointMatcherRunParams runParamsOf(const py::object& paramsArg, const py::kwargs& keywords) {
   if (!paramsArg.is_none() && !py::isinstance<xcPointMatcherRunParams>(paramsArg))
@@ -152,17 +205,6 @@ ResultSet wrapResults(const PointMatcher& self, const xcPointMatcherResultSet& r
       x.dataFitError = patternFitError(self.tool, x.r, points);
   }
   return wrapped;
-}
-
-ResultSet run(const PointMatcher& self, const py::handle& data, const py::object& paramsArg,
-              const py::object& timeLimitArg, const py::kwargs& keywords) {
-  const std::vector<xcVector<2>> points = pointsFromArray(data, "data");
-  const xcPointMatcherRunParams p = runParamsOf(paramsArg, keywords);
-  const std::optional<double> timeLimit = timeLimitOf(timeLimitArg);
-  xcPointMatcherResultSet results;
-  const RunCounter::Guard guard(self.runs);
-  runInterruptible([&] { self.tool.run(points, p, results); }, timeLimit);
-  return wrapResults(self, results, points);
 }
 
 // threads= of run_many: None or 0 for one per core.
@@ -232,32 +274,6 @@ py::list runMany(const PointMatcher& self, const py::iterable& scenes, const py:
   return results;
 }
 
-// The pairs of a pattern result: every set pattern pel that holds a data point, in raster order.
-py::tuple gridCorrespondences(const PointMatcher& self, const Result& wrapped) {
-  const xcPointMatcherResult& result = wrapped.r;
-  if (result.runMode() != xcPointMatcherDefs::ePointToGrid)
-    throw xcPointMatcherDefs::NotRun(
-        L"grid_correspondences: this result is from a points-trained tool; its pairs are "
-        L"result.model_indices and result.data_indices");
-  if (!self.tool.isTrained() || self.tool.trainMode() != xcPointMatcherDefs::ePointToGrid)
-    throw xcPointMatcherDefs::NotTrained(
-        L"grid_correspondences: call it on the pattern-trained tool that produced the result");
-  const xcPelBuffer_const<std::uint8_t>& pattern = self.tool.pattern();
-  std::vector<xcPair<std::int32_t>> positions;
-  std::vector<std::int32_t> data;
-  for (std::int32_t row = 0; row < pattern.height(); ++row) {
-    for (std::int32_t col = 0; col < pattern.width(); ++col) {
-      if (pattern.rowAt(row)[col] == 0) continue;
-      const xcPair<std::int32_t> pel(pattern.offset().x() + col, pattern.offset().y() + row);
-      const std::int32_t index = result.gridToDataMap(pel);
-      if (index < 0) continue;
-      positions.push_back(pel);
-      data.push_back(index);
-    }
-  }
-  return py::make_tuple(arrayFromPairs(positions), arrayFromInt32s(data));
-}
-
 void defineTraining(py::class_<PointMatcher>& cls) {
   cls.def("train", &train, py::arg("points"), py::arg("weights") = py::none(), py::arg("mode") = "auto",
           "Trains from an (N, 2) array of model points, optionally with one signed integer weight each "
@@ -300,6 +316,9 @@ void bindPointMatcher(py::module_& m) {
           "released while the search runs; Ctrl-C stops it with KeyboardInterrupt and time_limit "
           "(seconds) with TimeLimitExpired. Returns a ResultSet, best first.");
   cls.def(
+      "grid_correspondences", &gridCorrespondences, py::arg("result"),
+      "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");
+  cls.def(
       "run_many", &runMany, py::arg("scenes"), py::arg("params") = py::none(), py::kw_only(),
       py::arg("threads") = py::none(), py::arg("time_limit") = py::none(),
       "Runs the tool on each of a sequence of (M, 2) data arrays, as run does with the same params and "
@@ -308,9 +327,6 @@ void bindPointMatcher(py::module_& m) {
       "(TimeLimitExpired); Ctrl-C stops them all (KeyboardInterrupt). A failing scene raises its error "
       "once the scenes already started have finished; the earliest failed scene's error is raised, with "
       "its index as the exception's `scene`.");
-  cls.def(
-      "grid_correspondences", &gridCorrespondences, py::arg("result"),
-      "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");
   addArchiving<PointMatcher>(cls, [](PointMatcher& p) -> xcPointMatcher& { return p.tool; });
 }
 

@@ -190,7 +190,8 @@ int runTool(const std::string& command, const xcPointMatcher& tool, const std::v
     try {
       RunRecord record;
       record.source = file;
-      runFile(tool, params, o, record);
+      record.data = readPoints(file, o.columns).points;
+      runOne(tool, params, o, record);
       if (record.results.results().empty() && status == kFound) status = kNothingFound;
       if (o.json) {
         runs.push_back(runJson(record));
