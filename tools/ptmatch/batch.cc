@@ -90,9 +90,9 @@ class Progress {
   Progress(std::size_t total, bool shown) : total_(total), shown_(shown) {}
 
   void update(std::size_t done, bool force = false) {
+    done_ = done;
     if (!shown_ || (!force && Clock::now() - drawn_ < kProgressInterval)) return;
     drawn_ = Clock::now();
-    done_ = done;
     const double elapsed = secondsSince(start_);
     const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
     const int filled = total_ ? static_cast<int>(kProgressBarWidth * done / total_) : kProgressBarWidth;
