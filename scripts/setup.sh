@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang pkg-config libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
-  nlohmann-json3-dev libpng-dev pybind11-dev python3-dev python3-numpy python3-pytest)
+  nlohmann-json3-dev libpng-dev pybind11-dev python3-dev python3-numpy python3-pytest python3-dask
+  python3-distributed)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

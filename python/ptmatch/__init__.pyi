@@ -63,6 +63,20 @@ def degrees(radians_value: _Number) -> float: ...
 def degrees(radians_value: Tuple[_Number, ...]) -> Tuple[float, ...]: ...
 @overload
 def degrees(radians_value: npt.ArrayLike) -> npt.NDArray[np.float64]: ...
+from typing import Any, Iterable, List, Optional
+
+from . import dask as dask
+
+def match_many(
+    tool: PointMatcher,
+    scenes: Iterable[npt.ArrayLike],
+    params: Optional[RunParams] = None,
+    *,
+    threads: Optional[int] = None,
+    time_limit: Optional[float] = None,
+    **keywords: Any,
+) -> List[ResultSet]:
+    """Runs the tool on every scene on a pool of threads, GIL released; results in the scenes' order."""
 def pose(rotation: float = 0.0, scale: float = 1.0, translation: Tuple[float, float] = (0.0, 0.0)) -> npt.NDArray[np.float64]:
     """A 2x3 similarity pose: rotate and scale about the origin, then translate."""
 def apply_pose(pose_2x3: npt.ArrayLike, points: npt.ArrayLike) -> npt.NDArray[np.float64]:

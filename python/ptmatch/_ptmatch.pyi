@@ -234,6 +234,27 @@ class PointMatcher:
     def to_bytes(self) -> bytes: ...
     @staticmethod
     def from_bytes(data: bytes) -> PointMatcher: ...
+    def run_many(
+        self,
+        scenes: Sequence[ArrayLike],
+        params: Optional[RunParams] = None,
+        *,
+        threads: Optional[int] = None,
+        time_limit: Optional[float] = None,
+        min_coverage: float = ...,
+        start_pose: Optional[ArrayLike] = ...,
+        rotation_range: RangeArg = ...,
+        rotation_deg: Union[float, RangeArg] = ...,
+        scale_range: RangeArg = ...,
+        scale: Union[float, Sequence[float], None] = ...,
+        x_range: RangeArg = ...,
+        y_range: RangeArg = ...,
+        grid_size: Optional[float] = ...,
+        capture_range: Optional[float] = ...,
+        max_results: int = ...,
+    ) -> list[ResultSet]:
+        """Runs on every scene as run does, on `threads` threads (0 or None: one per core) sharing this
+        tool, GIL released; results in the scenes' order. time_limit bounds each scene's search."""
 
 class GridMapParams:
     def __init__(

@@ -11,6 +11,7 @@
 
 #include "../../tools/ptmatch/conventions.h"
 #include "bindings.h"
+#include "exceptions.h"
 
 namespace ptmatch_py {
 namespace {
@@ -194,6 +195,16 @@ void defineToolClasses(py::module_& m) {
 }
 
 }  // namespace
+
+void rethrowForScene(std::exception_ptr failure, std::size_t scene) {
+  translate(failure);  // sets the Python error, or rethrows what no translator here knows
+  py::error_already_set error;
+  py::object value = error.value();
+  value.attr("scene") = scene;
+  if (py::hasattr(value, "add_note"))
+    value.attr("add_note")("raised by scenes[" + std::to_string(scene) + "]");
+  throw error;
+}
 
 void bindExceptions(py::module_& m) {
   defineFoundationClasses(m);

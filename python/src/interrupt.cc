@@ -8,7 +8,6 @@
 
 #include <pybind11/pybind11.h>
 
-#include <foundation/attention.h>
 #include <ptmatch/point_matcher_defs.h>
 
 #include "../../tools/ptmatch/conventions.h"
@@ -21,6 +20,17 @@ namespace {
 // Short enough that Ctrl-C feels immediate, long enough that a waiting thread costs nothing measurable.
 constexpr std::chrono::milliseconds kSignalCheckInterval{20};
 
+}  // namespace
+
+std::optional<double> checkedTimeLimit(std::optional<double> seconds) {
+  // time_limit means what the tool's --time-limit means: 0 (like None) is no limit.
+  if (!seconds) return seconds;
+  const std::string refused = ptmatch_conventions::timeLimitError(*seconds, "time_limit", "0 or None");
+  if (!refused.empty()) throw xcPointMatcherDefs::BadParams(xfWiden(refused));
+  if (*seconds == 0) return std::nullopt;
+  return seconds;
+}
+
 void runArmed(const std::function<void()>& work, xcStopSource& stop, std::optional<double> timeLimitSeconds) {
   if (timeLimitSeconds) {
     xcAttentionScope scope(stop, *timeLimitSeconds);
@@ -31,16 +41,7 @@ void runArmed(const std::function<void()>& work, xcStopSource& stop, std::option
   }
 }
 
-}  // namespace
-
-void runInterruptible(const std::function<void()>& work, std::optional<double> timeLimitSeconds) {
-  // time_limit means what the tool's --time-limit means: 0 (like None) is no limit.
-  if (timeLimitSeconds) {
-    const std::string refused =
-        ptmatch_conventions::timeLimitError(*timeLimitSeconds, "time_limit", "0 or None");
-    if (!refused.empty()) throw xcPointMatcherDefs::BadParams(xfWiden(refused));
-    if (*timeLimitSeconds == 0) timeLimitSeconds.reset();
-  }
+void runStoppable(const std::function<void(xcStopSource& stop)>& work) {
   xcStopSource stop;
   std::exception_ptr failure;
   std::promise<void> finished;
@@ -50,7 +51,7 @@ void runInterruptible(const std::function<void()>& work, std::optional<double> t
     py::gil_scoped_release release;
     std::thread worker([&] {
       try {
-        runArmed(work, stop, timeLimitSeconds);
+        work(stop);
       } catch (...) {
         failure = std::current_exception();
       }
@@ -69,6 +70,11 @@ void runInterruptible(const std::function<void()>& work, std::optional<double> t
   // The handler's exception is still set on this thread; the search's own outcome no longer matters.
   if (interrupted) throw py::error_already_set();
   if (failure) std::rethrow_exception(failure);
+}
+
+void runInterruptible(const std::function<void()>& work, std::optional<double> timeLimitSeconds) {
+  const std::optional<double> limit = checkedTimeLimit(timeLimitSeconds);
+  runStoppable([&](xcStopSource& stop) { runArmed(work, stop, limit); });
 }
 
 }  // namespace ptmatch_py

@@ -1,19 +1,24 @@
 // ptmatch.PointMatcher: training from point arrays or a uint8 pattern, and runs that release the GIL and
 // answer Ctrl-C.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pybind11/stl.h>
 
 #include <ptmatch/ptmatch.h>
 
+#include "../../tools/ptmatch/conventions.h"
 #include "archiving.h"
 #include "bindings.h"
 #include "conversions.h"
+#include "exceptions.h"
 #include "interrupt.h"
 #include "results.h"
 #include "run_guard.h"
@@ -173,6 +178,102 @@ py::tuple gridCorrespondences(const PointMatcher& self, const Result& wrapped) {
   return py::make_tuple(arrayFromPairs(positions), arrayFromInt32s(data));
 }
 
+// The run parameters of a call: params (a RunParams or None) with the keywords applied over them.
+xcPointMatcherRunParams runParamsOf(const py::object& paramsArg, const py::kwargs& keywords) {
+  if (!paramsArg.is_none() && !py::isinstance<xcPointMatcherRunParams>(paramsArg))
+    throw py::type_error("params must be a ptmatch.RunParams or None, not " +
+                         py::repr(paramsArg).cast<std::string>() + "; give settings as keywords (scale=...)");
+  xcPointMatcherRunParams p =
+      paramsArg.is_none() ? xcPointMatcherRunParams() : paramsArg.cast<xcPointMatcherRunParams>();
+  applyRunKeywords(p, keywords);
+  return p;
+}
+
+std::optional<double> timeLimitOf(const py::object& timeLimitArg) {
+  if (timeLimitArg.is_none()) return std::nullopt;
+  if (py::isinstance<py::bool_>(timeLimitArg) || !py::hasattr(timeLimitArg, "__float__"))
+    throw py::type_error("time_limit must be a number of seconds, or 0 or None for no limit, not " +
+                         py::repr(timeLimitArg).cast<std::string>());
+  return checkedTimeLimit(timeLimitArg.cast<double>());
+}
+
+ResultSet wrapResults(const PointMatcher& self, const xcPointMatcherResultSet& results,
+                      const std::vector<xcVector<2>>& points) {
+  ResultSet wrapped = resultSetOf(results);
+  for (Result& x : wrapped.results) {
+    if (x.r.runMode() == xcPointMatcherDefs::ePointToGrid)
+      x.dataFitError = patternFitError(self.tool, x.r, points);
+  }
+  return wrapped;
+}
+
+// threads= of run_many: None or 0 for one per core.
+int threadCountOf(const py::object& threadsArg) {
+  long long n = 0;
+  if (!threadsArg.is_none()) {
+    if (py::isinstance<py::bool_>(threadsArg) || !py::isinstance<py::int_>(threadsArg))
+      throw py::type_error("threads must be an integer, or 0 or None for one per core, not " +
+                           py::repr(threadsArg).cast<std::string>());
+    n = threadsArg.cast<long long>();
+  }
+  const std::string refused =
+      ptmatch_conventions::poolThreadsError(static_cast<double>(n), "threads", "0 or None");
+  if (!refused.empty()) throw xcPointMatcherDefs::BadParams(xfWiden(refused));
+  if (n > 0) return static_cast<int>(n);
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return std::min(cores, ptmatch_conventions::kMaxPoolThreads);
+}
+
+// Searches the scenes on a pool of threads sharing the one tool. Each scene's search is armed as a single
+// run's is (the shared stop source that Ctrl-C requests, and the time limit for that search alone). After a
+// scene fails no further scene is started, the scenes in progress finish, and the failure of the earliest
+// failed scene is raised: the one a loop of single runs would have raised.
+py::list runMany(const PointMatcher& self, const py::iterable& scenes, const py::object& paramsArg,
+                 const py::object& threadsArg, const py::object& timeLimitArg, const py::kwargs& keywords) {
+  std::vector<std::vector<xcVector<2>>> data;
+  for (const py::handle& scene : scenes) {
+    const std::string name = "scenes[" + std::to_string(data.size()) + "]";
+    data.push_back(pointsFromArray(scene, name.c_str()));
+  }
+  const xcPointMatcherRunParams p = runParamsOf(paramsArg, keywords);
+  const std::optional<double> timeLimit = timeLimitOf(timeLimitArg);
+  const std::size_t threads =
+      std::min<std::size_t>(static_cast<std::size_t>(threadCountOf(threadsArg)), data.size());
+  std::vector<xcPointMatcherResultSet> sets(data.size());
+  std::vector<std::exception_ptr> failures(data.size());
+  const RunCounter::Guard guard(self.runs);
+  runStoppable([&](xcStopSource& stop) {
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};
+    auto work = [&] {
+      for (std::size_t i = next++; i < data.size() && !failed; i = next++) {
+        try {
+          runArmed([&] { self.tool.run(data[i], p, sets[i]); }, stop, timeLimit);
+        } catch (...) {
+          failures[i] = std::current_exception();
+          failed = true;
+        }
+      }
+    };
+    std::vector<std::thread> pool;
+    try {
+      while (pool.size() + 1 < threads) pool.emplace_back(work);
+    } catch (...) {
+      failed = true;  // no thread to be had: finish with those that started, then report it
+      for (std::thread& t : pool) t.join();
+      throw;
+    }
+    work();
+    for (std::thread& t : pool) t.join();
+  });
+  for (std::size_t i = 0; i < failures.size(); ++i) {
+    if (failures[i]) rethrowForScene(failures[i], i);
+  }
+  py::list results;
+  for (std::size_t i = 0; i < sets.size(); ++i) results.append(py::cast(wrapResults(self, sets[i], data[i])));
+  return results;
+}
+
 void defineTraining(py::class_<PointMatcher>& cls) {
   cls.def("train", &train, py::arg("points"), py::arg("weights") = py::none(), py::arg("mode") = "auto",
           "Trains from an (N, 2) array of model points, optionally with one signed integer weight each "
@@ -217,6 +318,15 @@ void bindPointMatcher(py::module_& m) {
   cls.def(
       "grid_correspondences", &gridCorrespondences, py::arg("result"),
       "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");
+  cls.def(
+      "run_many", &runMany, py::arg("scenes"), py::arg("params") = py::none(), py::kw_only(),
+      py::arg("threads") = py::none(), py::arg("time_limit") = py::none(),
+      "Runs the tool on each of a sequence of (M, 2) data arrays, as run does with the same params and "
+      "keywords, on `threads` threads (0 or None: one per core) sharing this one tool, GIL released. Returns "
+      "a list of ResultSet in the order of the scenes. time_limit (seconds) bounds each scene's search "
+      "(TimeLimitExpired); Ctrl-C stops them all (KeyboardInterrupt). A failing scene raises its error "
+      "once the scenes already started have finished; the earliest failed scene's error is raised, with "
+      "its index as the exception's `scene`.");
   addArchiving<PointMatcher>(cls, [](PointMatcher& p) -> xcPointMatcher& { return p.tool; });
 }
 

@@ -1,4 +1,4 @@
-// The subcommands of the ptmatch tool: train, run, match, grid and demo.
+// The subcommands of the ptmatch tool: train, run, match, grid and demo, and what batch shares with them.
 #include "commands.h"
 
 #include <cmath>
@@ -210,6 +210,16 @@ int runTool(const std::string& command, const xcPointMatcher& tool, const std::v
 }
 
 }  // namespace
+
+xcPointMatcherRunParams runParams(const RunOptions& run) { return buildParams(run); }
+
+xcPointMatcher trainedTool(const TrainOptions& train) { return trainTool(train); }
+
+void runFile(const xcPointMatcher& tool, const xcPointMatcherRunParams& params, const RunOptions& run,
+             RunRecord& record) {
+  record.data = readPoints(record.source, run.columns).points;
+  runOne(tool, params, run, record);
+}
 
 void reportError(const std::string& message) { std::cerr << "ptmatch: error: " << oneLine(message) << '\n'; }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "io.h"
+#include "report.h"
 
 namespace ptmatch_cli {
 
@@ -47,6 +48,15 @@ int runCommand(const std::string& toolFile, const std::vector<std::string>& data
 int matchCommand(const TrainOptions& train, const std::vector<std::string>& dataFiles, const RunOptions& run);
 int gridCommand(const GridOptions& grid);
 int demoCommand(unsigned seed, const RunOptions& run);
+
+// What batch shares with run and match, so that every scene of a batch is searched exactly as run would
+// search it: the run parameters the options give (CliError naming the option when refused), the tool the
+// training options give, and one data file (record.source) read and searched, with a stop or a refusal
+// thrown as CliError naming the file.
+xcPointMatcherRunParams runParams(const RunOptions& run);
+xcPointMatcher trainedTool(const TrainOptions& train);
+void runFile(const xcPointMatcher& tool, const xcPointMatcherRunParams& params, const RunOptions& run,
+             RunRecord& record);
 
 // Prints "ptmatch: error: <message>" as one line on stderr.
 void reportError(const std::string& message);

@@ -95,6 +95,21 @@ inline std::string timeLimitError(double seconds, const std::string& name, const
          shortNumber(seconds);
 }
 
+// Threads of a pool that searches many scenes at once (the tool's batch --threads, Python's match_many
+// threads=): 0 means one per core. More threads than cores only queue for them; the cap keeps a slip such
+// as 100000 from reserving a stack per thread.
+constexpr int kMaxPoolThreads = 256;
+
+inline std::string poolThreadsRule(const std::string& name, const std::string& perCore) {
+  return name + " must be a whole number from 1 to " + std::to_string(kMaxPoolThreads) + ", or " + perCore +
+         " for one per core";
+}
+
+inline std::string poolThreadsError(double threads, const std::string& name, const std::string& perCore) {
+  if (threads >= 0 && threads <= kMaxPoolThreads && threads == std::floor(threads)) return "";
+  return poolThreadsRule(name, perCore) + ", not " + shortNumber(threads);
+}
+
 // The grid map's snap distance: 0 lets it choose (a fifth of the shorter step), anything else must be a
 // finite distance > 0.
 inline std::string snapError(double snap, const std::string& name, const std::string& chooseForm) {

@@ -155,8 +155,9 @@ PointList readCsv(const std::string& path, const std::string& text, const PointC
       throw CliError(where + ": expected " + std::to_string(layout.fields) + " fields" +
                      (sawHeader ? " as the header names" : " (x,y)") + ", got " +
                      std::to_string(fields.size()));
+    // A line of numbers only was read whole above; one with words has its used columns checked.
     for (std::size_t i : {layout.x, layout.y, static_cast<std::size_t>(layout.weight)}) {
-      if (i < fields.size() && parseNumber(fields[i], values[i]) != NumberText::kNumber)
+      if (!numeric && i < fields.size() && parseNumber(fields[i], values[i]) != NumberText::kNumber)
         throw CliError(where + ": expected a number in column " + std::to_string(i + 1) + ", got \"" +
                        fields[i] + "\"");
     }
@@ -261,6 +262,15 @@ void checkPgmLength(std::istream& in, const std::string& path, bool binary, std:
 
 NumberText parseNumber(const std::string& text, double& value) {
   if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) return NumberText::kNotNumber;
+  // A batch reads hundreds of thousands of numbers, and strtod's exact slow path made reading a scene cost
+  // a fifth of its search. from_chars gives the same correctly rounded double several times faster; what it
+  // does not take whole (a leading '+', hexadecimal, a value out of range) is left to strtod as before.
+  double fast = 0;
+  const std::from_chars_result read = std::from_chars(text.data(), text.data() + text.size(), fast);
+  if (read.ec == std::errc() && read.ptr == text.data() + text.size()) {
+    value = fast;
+    return NumberText::kNumber;
+  }
   char* end = nullptr;
   errno = 0;
   const double v = std::strtod(text.c_str(), &end);

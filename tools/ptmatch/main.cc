@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include <ptmatch/version.h>
+#include "batch.h"
 #include "commands.h"
 #include "io.h"
 
@@ -130,6 +131,14 @@ int main(int argc, char** argv) {
   addRunOptions(*matchCmd, run, true);
   addColumnOptions(*matchCmd, columnText);
 
+  BatchOptions batch;
+  CLI::App* batchCmd = app.add_subcommand("batch", "run one tool on many data files, one JSON line per file");
+  addTrainOptions(*batchCmd, train);
+  addBatchOptions(*batchCmd, batch);
+  addRunOptions(*batchCmd, run, false);
+  batchCmd->remove_option(batchCmd->get_option("--json"));  // the lines are always JSON
+  addColumnOptions(*batchCmd, columnText);
+
   CLI::App* gridCmd = app.add_subcommand("grid", "give grid indices to points near a regular grid");
   gridCmd->add_option("points", grid.points, "point file (CSV or JSON)")->required();
   gridCmd->add_option("--xv", grid.xv, "nominal step X,Y from index (i,j) to (i+1,j)")->required();
@@ -166,6 +175,7 @@ int main(int argc, char** argv) {
     if (*trainCmd) return trainCommand(train, output);
     if (*runCmd) return runCommand(toolFile, dataFiles, run);
     if (*matchCmd) return matchCommand(train, dataFiles, run);
+    if (*batchCmd) return batchCommand(train, batch, run);
     if (*gridCmd) return gridCommand(grid);
     return demoCommand(seed, run);
   } catch (const std::exception& e) {
