@@ -19,38 +19,39 @@ def exhaustive_scene(n_model, n_data, seed=3):
     return tool, data
 
 
-def test_two_threads_run_searches_at_the_same_time():
-    tool, data = exhaustive_scene(6, 10)
-    barrier = threading.Barrier(2)
-    results = [None, None]
+def test_a_search_lets_other_python_threads_run():
+    # A search that would take forever, ended by its time limit. Were the GIL held during the search, this
+    # thread could not wake from its sleep until the search had ended, and would find the runner gone.
+    tool, data = exhaustive_scene(9, 20)
+    started = threading.Event()
+    outcome = []
 
-    def worker(slot):
-        barrier.wait()
-        results[slot] = tool.run(data, rotation_range="full")
+    def runner():
+        started.set()
+        outcome.append(pytest.raises(ptmatch.TimeLimitExpired, tool.run, data, rotation_range="full",
+                                     time_limit=2.0))
 
-    threads = [threading.Thread(target=worker, args=(i,)) for i in range(2)]
-    start = time.perf_counter()
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    wall = time.perf_counter() - start
-    assert all(r is not None and r[0].coverage == 1.0 for r in results)
-    # Each set's time is measured inside the library around its own search. Had the GIL been held, the
-    # searches would follow each other and the wall time would be at least their sum; overlapping, it is
-    # about the longer one (even on one core, where each then takes about twice as long).
-    assert wall < 0.8 * (results[0].time + results[1].time)
+    thread = threading.Thread(target=runner)
+    thread.start()
+    started.wait()
+    time.sleep(0.3)
+    assert thread.is_alive()
+    # Another search runs to its end beside it.
+    small, small_data = exhaustive_scene(3, 4)
+    assert small.run(small_data, rotation_range="full")[0].coverage == 1.0
+    assert thread.is_alive()
+    thread.join()
+    assert outcome
 
 
 def test_ctrl_c_stops_a_search_with_keyboard_interrupt():
     tool, data = exhaustive_scene(9, 20)
     timer = threading.Timer(0.2, _thread.interrupt_main)
-    start = time.perf_counter()
     timer.start()
+    # The search would take forever; its time limit only keeps a broken stop from hanging the tests.
     with pytest.raises(KeyboardInterrupt):
-        tool.run(data, rotation_range="full")
+        tool.run(data, rotation_range="full", time_limit=60.0)
     timer.join()
-    assert time.perf_counter() - start < 2.0
     # The tool is usable again at once.
     small, small_data = exhaustive_scene(3, 4)
     assert small.run(small_data, rotation_range="full")[0].coverage == 1.0
@@ -61,7 +62,7 @@ def test_time_limit_stops_a_search_with_time_limit_expired():
     start = time.perf_counter()
     with pytest.raises(ptmatch.TimeLimitExpired) as caught:
         tool.run(data, rotation_range="full", time_limit=0.1)
-    assert 0.1 <= time.perf_counter() - start < 1.5
+    assert time.perf_counter() - start >= 0.1  # never before the limit
     assert isinstance(caught.value, TimeoutError) and isinstance(caught.value, ptmatch.StopRequested)
     assert caught.value.status == 2
     with pytest.raises(ptmatch.BadParams, match="time_limit must be a number of seconds > 0, or 0 or None"):
