@@ -65,6 +65,7 @@ class xcPointMatcherResultSet {
 
  private:
   friend class xcPointMatcher;
+  friend struct xc_ResultSetFiller;  // the coarse-to-fine search's merge of its fine runs
   friend xcArchive& operator||(xcArchive& ar, xcPointMatcherResultSet& set);
 
   std::vector<xcPointMatcherResult>& getResults_() { return results_; }

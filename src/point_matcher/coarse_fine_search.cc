@@ -1,0 +1,413 @@
+// The coarse-to-fine search: the choice of the coarse grid, the coarse stage over sectors of the rotation
+// range, the fine runs around the coarse poses, the merge of their results and the report.
+#include <ptmatch/coarse_fine_search.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include <foundation/timer.h>
+#include <ptmatch/point_matcher_model.h>
+
+#include "point_matcher/search_setup.h"
+#include "point_matcher/stage_pool.h"
+
+namespace {
+
+using Points = std::vector<xcVector<2>>;
+using BadParams = xcPointMatcherDefs::BadParams;
+using Results = std::vector<xcPointMatcherResult>;
+
+constexpr double kPi = 3.14159265358979323846;
+
+// The coarse grid is at most this fraction of the model's extent: the model then spans some 30 cells, so
+// that its points fall in distinct cells and the coarse vote still tells poses apart.
+constexpr double kCoarseCellsPerExtent = 40.0;
+// Each data point sets a 3 x 3 block of pels of the data image. The coarse grid is kept fine enough that
+// this fraction of the data image's pels, at most, is set (for data spread evenly over their bounding
+// box): beyond it a chance pose collects nearly as many votes as the instance and the coarse stage keeps
+// clutter in place of the model.
+constexpr double kCoarseSetFraction = 0.9;
+constexpr double kPelsPerDataPoint = 9.0;
+// A coarse grid less than this multiple of the fine one saves too little to pay for the fine stages: the
+// search is then one fine run.
+constexpr double kLeastCoarseRatio = 1.6;
+
+// The rotation range is split into at most kMaxSectors sectors, each at least kLeastSectorSteps coarse
+// angle steps wide. A fixed split, independent of the thread count, lets threads share the coarse stage
+// while the results stay those of one thread; each sector keeps its own best poses, so that one strong
+// cluttered angle does not crowd out the instance elsewhere.
+constexpr std::int32_t kMaxSectors = 2;
+constexpr double kLeastSectorSteps = 16.0;
+
+// A coarse pose is refined when its coarse coverage reaches this share of minCoverage: the coarse fit,
+// with its wide capture range and coarse pose, can under- as well as over-state the coverage.
+constexpr double kCoarseCoverageShare = 0.5;
+// A pose near a range's end, within this many coarse steps, is blamed on that range when nothing is found.
+constexpr double kEdgeSteps = 1.0;
+// Nothing found but the best pose covered this share of minCoverage: minCoverage is what stood in the way.
+constexpr double kNearMissShare = 0.8;
+
+// The search's own deviations of pose allowed about a coarse pose, in coarse cells at the model's radius:
+// a verified coarse pose is within a cell of the truth at every model point.
+constexpr double kFineCellsOfRotation = 1.0;
+constexpr double kFineCellsOfScale = 1.0;
+constexpr double kFineCellsOfTranslation = 1.0;
+
+struct SearchGeometry {
+  double radius = 0.0;  // model units
+  double extent = 0.0;  // model units
+  xcVector<2> centre;
+  std::vector<xcVector<2>> corners;  // of the model's bounding box
+};
+
+SearchGeometry geometryOf(const xc_PointMatcherModel& model) {
+  SearchGeometry g;
+  g.radius = model.radius;
+  g.extent = xf_Extent(model.points);
+  g.centre = model.center;
+  const xcRectangle<double>& box = model.boundingBox;
+  g.corners = {xcVector<2>(box.x(), box.y()), xcVector<2>(box.x() + box.width(), box.y()),
+               xcVector<2>(box.x(), box.y() + box.height()),
+               xcVector<2>(box.x() + box.width(), box.y() + box.height())};
+  return g;
+}
+
+const xc_PointMatcherModel& votingModel(const xcPointMatcher& tool) {
+  if (!tool.isTrained()) throw xcPointMatcherDefs::NotTrained(L"xcPointMatcher tool is not trained\n");
+  if (tool.trainMode() != xcPointMatcherDefs::ePointToPoint || tool.model_() == nullptr) {
+    throw BadParams(
+        L"the coarse-to-fine search serves tools trained from points for the voting search (eAutoDetect); "
+        L"run this tool with run\n");
+  }
+  return *tool.model_();
+}
+
+// The area of the data's bounding box in the search frame (model units at the start pose).
+double dataArea(const Points& data, const xcXform<2>& startInverse) {
+  if (data.size() < 2) return 0.0;
+  double minX = HUGE_VAL, maxX = -HUGE_VAL, minY = HUGE_VAL, maxY = -HUGE_VAL;
+  for (const xcVector<2>& d : data) {
+    const xcVector<2> p = startInverse * d;
+    minX = std::min(minX, p.x());
+    maxX = std::max(maxX, p.x());
+    minY = std::min(minY, p.y());
+    maxY = std::max(maxY, p.y());
+  }
+  return (maxX - minX) * (maxY - minY);
+}
+
+double chooseCoarseGrid(const xc_PointMatcherModel& model, const Points& data, const xcXform<2>& startInverse,
+                        double fineGrid) {
+  const double byExtent = xf_Extent(model.points) / kCoarseCellsPerExtent;
+  double coarse = byExtent;
+  const double area = dataArea(data, startInverse);
+  if (area > 0.0 && std::isfinite(area)) {
+    // Pels are set independently with probability 1 - exp(-9 n g^2 / A) for n points spread over area A.
+    const double byDensity = std::sqrt(-std::log1p(-kCoarseSetFraction) * area /
+                                       (kPelsPerDataPoint * static_cast<double>(data.size())));
+    coarse = std::min(coarse, byDensity);
+  }
+  if (!(coarse >= kLeastCoarseRatio * fineGrid) || !std::isfinite(coarse)) return 0.0;
+  return coarse;
+}
+
+// The rotation of a pose relative to the start pose, and its scale factor.
+struct RelativePose {
+  double angle = 0.0;  // radians, in (-pi, pi]
+  double scale = 1.0;
+  xcVector<2> shift;  // of the model centre, in the search frame
+};
+
+RelativePose relativePose(const xcXform<2>& pose, const xcXform<2>& startInverse, const xcVector<2>& centre) {
+  const xcXform<2> rel = startInverse * pose;
+  RelativePose r;
+  r.angle = rel.xRot().toDouble();
+  r.scale = rel.xScale();
+  r.shift = rel * centre - centre;
+  return r;
+}
+
+std::vector<xcAngleRange> sectorsOf(const xcAngleRange& rotations, double coarseGrid, double radius,
+                                    double largestScale) {
+  const double step = std::atan2(2.0 * coarseGrid, largestScale * radius);
+  const double length = rotations.length().toDouble();
+  auto count = static_cast<std::int32_t>(std::floor(length / (kLeastSectorSteps * step)));
+  count = std::clamp<std::int32_t>(count, 1, kMaxSectors);
+  if (count == 1) return {rotations};
+  const double start = rotations.isFull() ? -kPi : rotations.start().toDouble();
+  std::vector<xcAngleRange> sectors;
+  for (std::int32_t k = 0; k < count; ++k) {
+    const double a = start + length * k / count;
+    const double b = start + length * (k + 1) / count;
+    sectors.emplace_back(xcRadian(a), xcRadian(b), false);
+  }
+  return sectors;
+}
+
+// Whether two poses place every corner of the model's bounding box within `distance` of each other.
+bool coincide(const xcXform<2>& a, const xcXform<2>& b, const SearchGeometry& geometry, double distance) {
+  for (const xcVector<2>& c : geometry.corners) {
+    const xcVector<2> d = a * c - b * c;
+    if (!(d.dot(d) <= distance * distance)) return false;
+  }
+  return true;
+}
+
+bool betterResult(const xcPointMatcherResult& a, const xcPointMatcherResult& b) {
+  if (a.coverage() != b.coverage()) return a.coverage() > b.coverage();
+  return a.fitError() < b.fitError();
+}
+
+// Sorted best first (stable: equals keep their order), then every pose that coincides with a better one
+// within `distance` dropped, then cut to `most`.
+Results mergeBestFirst(Results all, const SearchGeometry& geometry, double distance, std::size_t most) {
+  std::stable_sort(all.begin(), all.end(), betterResult);
+  Results kept;
+  for (xcPointMatcherResult& r : all) {
+    if (kept.size() >= most) break;
+    const bool seen = std::any_of(kept.begin(), kept.end(), [&](const xcPointMatcherResult& k) {
+      return coincide(k.modelToDataXform(), r.modelToDataXform(), geometry, distance);
+    });
+    if (!seen) kept.push_back(std::move(r));
+  }
+  return kept;
+}
+
+// The fine run's parameters about one coarse pose.
+xcPointMatcherRunParams fineParams(const xcPointMatcherRunParams& params, const xcXform<2>& coarsePose,
+                                   const xcXform<2>& startInverse, const SearchGeometry& geometry,
+                                   double coarseGrid, const xc_SearchDistances& fineGrid) {
+  xcPointMatcherRunParams fine = params;
+  const RelativePose rel = relativePose(coarsePose, startInverse, geometry.centre);
+  const double cellsAtRadius = coarseGrid / (rel.scale * geometry.radius);
+  const double turn = std::min(kFineCellsOfRotation * cellsAtRadius, kPi / 2);
+  fine.startPose(coarsePose);
+  fine.rotationUncertainty(xcAngleRange(xcRadian(-turn), xcRadian(turn), false));
+  // The scale range about the coarse pose, kept within the caller's: the fine run's factors multiply
+  // the coarse pose's.
+  const double spread = kFineCellsOfScale * cellsAtRadius;
+  double lo = -spread, hi = spread;
+  const xcRange allowed = params.scaleUncertainty();
+  if (!allowed.isFull() && !allowed.isEmpty()) {
+    lo = std::max(lo, (1.0 + allowed.start()) / rel.scale - 1.0);
+    hi = std::min(hi, (1.0 + allowed.end()) / rel.scale - 1.0);
+    if (!(lo <= hi)) lo = hi = std::clamp(0.0, -spread, spread);
+  }
+  fine.scaleUncertainty(xcRange(std::max(lo, -0.9), std::max(hi, -0.9)));
+  // The fine run's search frame is the coarse pose's model frame, 1 / rel.scale of the caller's search
+  // frame: its grid is scaled so that it cuts the data into the cells a run over the caller's whole ranges
+  // would, and the capture range, measured among the data, is the caller's.
+  const double shift = kFineCellsOfTranslation * coarseGrid / rel.scale;
+  fine.xTranslationUncertainty(xcRange(-shift, shift));
+  fine.yTranslationUncertainty(xcRange(-shift, shift));
+  fine.autoGridSize(false);
+  fine.gridSize(fineGrid.grid / rel.scale);
+  fine.autoCaptureRange(false);
+  fine.captureRange(fineGrid.capture);
+  return fine;
+}
+
+double nearEdge(double value, double lo, double hi, double margin) {
+  return value <= lo + margin || value >= hi - margin;
+}
+
+// The setting most likely in the way of a pose that reached `best` coverage at `pose`.
+std::string limitingSetting(const xcPointMatcherRunParams& params, double best, const xcXform<2>* pose,
+                            const SearchGeometry& geometry, double grid) {
+  if (best >= kNearMissShare * params.minCoverage() && best > 0.0) return "minCoverage";
+  if (pose == nullptr) return "";
+  const xcXform<2> startInverse = xf_StartPoseInverse(params);
+  const RelativePose rel = relativePose(*pose, startInverse, geometry.centre);
+  const double step = kEdgeSteps * grid / geometry.radius;
+  const xcRange scales = params.scaleUncertainty();
+  if (!scales.isFull() && nearEdge(rel.scale - 1.0, scales.start(), scales.end(), step))
+    return "scaleUncertainty";
+  const xcAngleRange rotations = params.rotationUncertainty();
+  if (!rotations.isFull()) {
+    const double from = std::remainder(rel.angle - rotations.start().toDouble(), 2 * kPi);
+    const double to = std::remainder(rel.angle - rotations.end().toDouble(), 2 * kPi);
+    if (std::abs(from) <= step || std::abs(to) <= step) return "rotationUncertainty";
+  }
+  const xcRange xs = params.xTranslationUncertainty(), ys = params.yTranslationUncertainty();
+  const double cell = kEdgeSteps * grid;
+  if ((!xs.isFull() && nearEdge(rel.shift.x(), xs.start(), xs.end(), cell)) ||
+      (!ys.isFull() && nearEdge(rel.shift.y(), ys.start(), ys.end(), cell)))
+    return "translationUncertainty";
+  return "";
+}
+
+}  // namespace
+
+struct xc_ResultSetFiller {
+  static void fill(xcPointMatcherResultSet& set, Results results, double seconds) {
+    set.getResults_() = std::move(results);
+    set.setTime_(seconds);
+  }
+};
+
+void xcCoarseFineParams::threads(std::int32_t v) {
+  if (v < 1 || v > kMaxThreads) {
+    throw BadParams(xfWiden("threads must be from 1 to " + std::to_string(kMaxThreads) + ", not " +
+                            std::to_string(v) + "\n"));
+  }
+  threads_ = v;
+}
+
+void xcCoarseFineParams::coarseGridSize(double v) {
+  if (!(v == 0.0 || (v > 0.0 && std::isfinite(v)))) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "coarseGridSize must be a finite size > 0, or 0 to choose it from the data, not %g\n", v);
+    throw BadParams(xfWiden(text));
+  }
+  coarseGridSize_ = v;
+}
+
+void xcCoarseFineParams::coarsePoses(std::int32_t v) {
+  if (v < 1 || v > kMaxCoarsePoses) {
+    throw BadParams(xfWiden("coarsePoses must be from 1 to " + std::to_string(kMaxCoarsePoses) + ", not " +
+                            std::to_string(v) + "\n"));
+  }
+  coarsePoses_ = v;
+}
+
+double xfChooseCoarseGridSize(const xcPointMatcher& tool, const Points& dataPoints, double fineGridSize) {
+  const xc_PointMatcherModel& model = votingModel(tool);
+  return chooseCoarseGrid(model, dataPoints, xf_StartPoseInverse(xcPointMatcherRunParams()), fineGridSize);
+}
+
+namespace {
+
+// The search after its checks, filling `report` as it goes.
+Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
+                         const xcPointMatcherRunParams& params, const xcCoarseFineParams& search,
+                         xcCoarseFineReport& report) {
+  const xc_PointMatcherModel& model = votingModel(tool);
+  const SearchGeometry geometry = geometryOf(model);
+  const xc_SearchDistances fineDistances = xf_ResolveSearchDistances(params, model.defaultGridSize);
+  const xcXform<2> startInverse = xf_StartPoseInverse(params);
+  report.fineGridSize = fineDistances.grid;
+  report.fineCaptureRange = fineDistances.capture;
+  report.threads = search.threads();
+  const auto most = static_cast<std::size_t>(std::max(params.maxNumResults(), 1));
+
+  const double coarseGrid = search.coarseGridSize() > 0.0
+                                ? search.coarseGridSize()
+                                : chooseCoarseGrid(model, data, startInverse, fineDistances.grid);
+  xcTimer timer;
+  if (!(coarseGrid > fineDistances.grid) || data.empty()) {
+    // A single fine run: the model is too small against the fine grid for a coarser one to help.
+    xcPointMatcherResultSet one;
+    tool.run(data, params, one);
+    report.fineStages = 1;
+    report.fineSeconds = timer.sec();
+    if (!one.results().empty()) {
+      report.bestCoverage = one.results().front().coverage();
+      return one.results();
+    }
+    xcPointMatcherRunParams diagnostic = params;
+    diagnostic.minCoverage(0.0);
+    diagnostic.maxNumResults(1);
+    tool.run(data, diagnostic, one);
+    const xcXform<2>* pose = one.results().empty() ? nullptr : &one.results().front().modelToDataXform();
+    report.bestCoverage = one.results().empty() ? 0.0 : one.results().front().coverage();
+    report.limitingSetting = limitingSetting(params, report.bestCoverage, pose, geometry, fineDistances.grid);
+    return {};
+  }
+
+  // The coarse stage, one run per sector.
+  report.coarseStage = true;
+  report.coarseGridSize = coarseGrid;
+  report.coarseCaptureRange = coarseGrid;
+  const double largestScale =
+      params.scaleUncertainty().isFull() ? 1.0 : 1.0 + params.scaleUncertainty().end();
+  const std::vector<xcAngleRange> sectors =
+      sectorsOf(params.rotationUncertainty(), coarseGrid, geometry.radius, largestScale);
+  report.sectors = static_cast<std::int32_t>(sectors.size());
+  std::vector<Results> coarse(sectors.size());
+  xf_RunStageTasks(search.threads(), sectors.size(), [&](std::size_t k) {
+    xcPointMatcherRunParams p = params;
+    p.autoGridSize(false);
+    p.gridSize(coarseGrid);
+    p.autoCaptureRange(true);
+    // Every pose the coarse vote ranks highest, whatever its coverage: the best one tells a user who
+    // finds nothing how close the search came.
+    p.minCoverage(0.0);
+    p.maxNumResults(search.coarsePoses());
+    p.rotationUncertainty(sectors[k]);
+    xcPointMatcherResultSet set;
+    tool.run(data, p, set);
+    coarse[k] = set.results();
+  });
+  Results seeds;
+  for (Results& r : coarse) seeds.insert(seeds.end(), r.begin(), r.end());
+  seeds = mergeBestFirst(std::move(seeds), geometry, coarseGrid, seeds.size());
+  report.coarseSeconds = timer.sec();
+  const double bestCoarse = seeds.empty() ? 0.0 : seeds.front().coverage();
+  const double leastCoarse = kCoarseCoverageShare * params.minCoverage();
+  while (!seeds.empty() && seeds.back().coverage() < leastCoarse) seeds.pop_back();
+  report.coarsePoses = static_cast<std::int32_t>(seeds.size());
+
+  // The fine stages, one run per coarse pose.
+  timer.start();
+  std::vector<Results> fine(seeds.size());
+  xf_RunStageTasks(search.threads(), seeds.size(), [&](std::size_t k) {
+    xcPointMatcherResultSet set;
+    tool.run(
+        data,
+        fineParams(params, seeds[k].modelToDataXform(), startInverse, geometry, coarseGrid, fineDistances),
+        set);
+    fine[k] = set.results();
+  });
+  report.fineStages = static_cast<std::int32_t>(seeds.size());
+  const xcAngleRange rotations = params.rotationUncertainty();
+  Results all;
+  for (Results& r : fine) {
+    for (xcPointMatcherResult& result : r) {
+      const double angle = (startInverse * result.modelToDataXform()).xRot().toDouble();
+      if (!rotations.isFull() && !rotations.isWithin(xcRadian(angle))) continue;
+      all.push_back(std::move(result));
+    }
+  }
+  Results merged = mergeBestFirst(std::move(all), geometry, fineDistances.grid, most);
+  report.fineSeconds = timer.sec();
+  if (!merged.empty()) {
+    report.bestCoverage = merged.front().coverage();
+    return merged;
+  }
+
+  // Nothing reached minCoverage: how close did the best coarse pose come, measured as run measures?
+  if (seeds.empty() && bestCoarse <= 0.0) return {};
+  report.bestCoverage = bestCoarse;
+  const Results& probe = seeds.empty() ? coarse.front() : seeds;
+  if (probe.empty()) return {};
+  xcPointMatcherRunParams diagnostic =
+      fineParams(params, probe.front().modelToDataXform(), startInverse, geometry, coarseGrid, fineDistances);
+  diagnostic.minCoverage(0.0);
+  diagnostic.maxNumResults(1);
+  xcPointMatcherResultSet set;
+  tool.run(data, diagnostic, set);
+  const xcXform<2>* pose = &probe.front().modelToDataXform();
+  if (!set.results().empty()) {
+    report.bestCoverage = set.results().front().coverage();
+    pose = &set.results().front().modelToDataXform();
+  }
+  report.limitingSetting = limitingSetting(params, report.bestCoverage, pose, geometry, coarseGrid);
+  return {};
+}
+
+}  // namespace
+
+void xfCoarseFineRun(const xcPointMatcher& tool, const Points& dataPoints,
+                     const xcPointMatcherRunParams& params, const xcCoarseFineParams& search,
+                     xcPointMatcherResultSet& results, xcCoarseFineReport* report) {
+  xc_ResultSetFiller::fill(results, {}, 0.0);
+  xcCoarseFineReport local;
+  xcCoarseFineReport& r = report != nullptr ? *report : local;
+  r = xcCoarseFineReport();
+  xcTimer timer;
+  Results found = coarseFineSearch(tool, dataPoints, params, search, r);
+  xc_ResultSetFiller::fill(results, std::move(found), timer.sec());
+}
