@@ -73,9 +73,11 @@ struct xcCoarseFineReport {
   // coarse pose when no result reached minCoverage (or the best coarse coverage when the coarse stage kept
   // no pose at all). 0 when no pose was seen.
   double bestCoverage = 0.0;
-  // When there are no results: the setting most likely in the way, one of "minCoverage",
-  // "scaleUncertainty", "rotationUncertainty", "translationUncertainty", or "" when the model most likely
-  // is not in the data at all.
+  // When there are no results: the setting most likely in the way. "minCoverage" when bestCoverage came
+  // within 80 % of it; otherwise the first of "rotationUncertainty", "scaleUncertainty" and
+  // "translationUncertainty" with which, relaxed alone (any rotation; the scale range widened by 0.2 or
+  // its own width on each side; any translation), the search finds a pose; "" when none does and the model
+  // most likely is not in the data. The searches these tries make cost up to three times the first.
   std::string limitingSetting;
 };
 

@@ -44,8 +44,9 @@ constexpr double kLeastSectorSteps = 16.0;
 // A coarse pose is refined when its coarse coverage reaches this share of minCoverage: the coarse fit,
 // with its wide capture range and coarse pose, can under- as well as over-state the coverage.
 constexpr double kCoarseCoverageShare = 0.5;
-// A pose near a range's end, within this many coarse steps, is blamed on that range when nothing is found.
-constexpr double kEdgeSteps = 1.0;
+// When nothing is found, the scale range is tried again widened by this much on each side (or by its own
+// width, if wider): enough to reach a scale a user misjudged, not so much that clutter matches.
+constexpr double kProbeScaleWidening = 0.2;
 // Nothing found but the best pose covered this share of minCoverage: minCoverage is what stood in the way.
 constexpr double kNearMissShare = 0.8;
 
@@ -209,35 +210,6 @@ xcPointMatcherRunParams fineParams(const xcPointMatcherRunParams& params, const 
   return fine;
 }
 
-double nearEdge(double value, double lo, double hi, double margin) {
-  return value <= lo + margin || value >= hi - margin;
-}
-
-// The setting most likely in the way of a pose that reached `best` coverage at `pose`.
-std::string limitingSetting(const xcPointMatcherRunParams& params, double best, const xcXform<2>* pose,
-                            const SearchGeometry& geometry, double grid) {
-  if (best >= kNearMissShare * params.minCoverage() && best > 0.0) return "minCoverage";
-  if (pose == nullptr) return "";
-  const xcXform<2> startInverse = xf_StartPoseInverse(params);
-  const RelativePose rel = relativePose(*pose, startInverse, geometry.centre);
-  const double step = kEdgeSteps * grid / geometry.radius;
-  const xcRange scales = params.scaleUncertainty();
-  if (!scales.isFull() && nearEdge(rel.scale - 1.0, scales.start(), scales.end(), step))
-    return "scaleUncertainty";
-  const xcAngleRange rotations = params.rotationUncertainty();
-  if (!rotations.isFull()) {
-    const double from = std::remainder(rel.angle - rotations.start().toDouble(), 2 * kPi);
-    const double to = std::remainder(rel.angle - rotations.end().toDouble(), 2 * kPi);
-    if (std::abs(from) <= step || std::abs(to) <= step) return "rotationUncertainty";
-  }
-  const xcRange xs = params.xTranslationUncertainty(), ys = params.yTranslationUncertainty();
-  const double cell = kEdgeSteps * grid;
-  if ((!xs.isFull() && nearEdge(rel.shift.x(), xs.start(), xs.end(), cell)) ||
-      (!ys.isFull() && nearEdge(rel.shift.y(), ys.start(), ys.end(), cell)))
-    return "translationUncertainty";
-  return "";
-}
-
 }  // namespace
 
 struct xc_ResultSetFiller {
@@ -311,9 +283,7 @@ Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
     diagnostic.minCoverage(0.0);
     diagnostic.maxNumResults(1);
     tool.run(data, diagnostic, one);
-    const xcXform<2>* pose = one.results().empty() ? nullptr : &one.results().front().modelToDataXform();
     report.bestCoverage = one.results().empty() ? 0.0 : one.results().front().coverage();
-    report.limitingSetting = limitingSetting(params, report.bestCoverage, pose, geometry, fineDistances.grid);
     return {};
   }
 
@@ -389,13 +359,46 @@ Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
   diagnostic.maxNumResults(1);
   xcPointMatcherResultSet set;
   tool.run(data, diagnostic, set);
-  const xcXform<2>* pose = &probe.front().modelToDataXform();
-  if (!set.results().empty()) {
-    report.bestCoverage = set.results().front().coverage();
-    pose = &set.results().front().modelToDataXform();
-  }
-  report.limitingSetting = limitingSetting(params, report.bestCoverage, pose, geometry, coarseGrid);
+  if (!set.results().empty()) report.bestCoverage = set.results().front().coverage();
   return {};
+}
+
+// The caller's parameters with one setting relaxed, as the probes for the setting in the way try them.
+std::vector<std::pair<const char*, xcPointMatcherRunParams>> relaxedSettings(
+    const xcPointMatcherRunParams& params) {
+  std::vector<std::pair<const char*, xcPointMatcherRunParams>> tries;
+  if (!params.rotationUncertainty().isFull()) {
+    xcPointMatcherRunParams p = params;
+    p.rotationUncertainty(xcAngleRange::FullRange());
+    tries.emplace_back("rotationUncertainty", p);
+  }
+  const xcRange scales = params.scaleUncertainty();
+  if (!scales.isFull() && !scales.isEmpty()) {
+    const double widen = std::max(kProbeScaleWidening, scales.end() - scales.start());
+    xcPointMatcherRunParams p = params;
+    p.scaleUncertainty(xcRange(std::max(scales.start() - widen, -0.5), scales.end() + widen));
+    tries.emplace_back("scaleUncertainty", p);
+  }
+  if (!params.xTranslationUncertainty().isFull() || !params.yTranslationUncertainty().isFull()) {
+    xcPointMatcherRunParams p = params;
+    p.xTranslationUncertainty(xcRange::FullRange());
+    p.yTranslationUncertainty(xcRange::FullRange());
+    tries.emplace_back("translationUncertainty", p);
+  }
+  return tries;
+}
+
+// Nothing was found: the setting most likely in the way. minCoverage when the best pose came near it;
+// otherwise the first pose range that, relaxed alone, lets the search find a pose; "" when none does.
+std::string limitingSetting(const xcPointMatcher& tool, const Points& data,
+                            const xcPointMatcherRunParams& params, const xcCoarseFineParams& search,
+                            double bestCoverage) {
+  if (bestCoverage > 0.0 && bestCoverage >= kNearMissShare * params.minCoverage()) return "minCoverage";
+  for (const auto& [setting, relaxed] : relaxedSettings(params)) {
+    xcCoarseFineReport ignored;
+    if (!coarseFineSearch(tool, data, relaxed, search, ignored).empty()) return setting;
+  }
+  return "";
 }
 
 }  // namespace
@@ -409,5 +412,7 @@ void xfCoarseFineRun(const xcPointMatcher& tool, const Points& dataPoints,
   r = xcCoarseFineReport();
   xcTimer timer;
   Results found = coarseFineSearch(tool, dataPoints, params, search, r);
+  if (found.empty() && !dataPoints.empty())
+    r.limitingSetting = limitingSetting(tool, dataPoints, params, search, r.bestCoverage);
   xc_ResultSetFiller::fill(results, std::move(found), timer.sec());
 }
