@@ -111,10 +111,9 @@ SceneSettings sceneSettings(const xcPointMatcher& tool, const xcPointMatcherRunP
     throw CliError(std::string("--search ") + kCoarseToFine +
                    ": serves tools trained from points with --mode auto; use --search single");
   s.coarseToFine = search == kCoarseToFine || (search.empty() && gridLeftToTool && votingTool);
+  const std::string refused = ptmatch_conventions::threadsError(threads, "--threads:", "0");
+  if (!refused.empty()) throw CliError(refused);
   if (threads == 0) threads = static_cast<std::int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-  if (threads < 1 || threads > kMaxThreads)
-    throw CliError("--threads: must be from 1 to " + std::to_string(kMaxThreads) +
-                   ", or 0 for every core, not " + std::to_string(threads));
   s.search.threads(threads);
   return s;
 }

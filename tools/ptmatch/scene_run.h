@@ -10,6 +10,7 @@
 
 #include <ptmatch/ptmatch.h>
 
+#include "conventions.h"
 #include "report.h"
 
 namespace ptmatch_cli {
@@ -28,11 +29,9 @@ class Interrupted : public std::runtime_error {
 //                   around its poses (the default whenever the grid size is left to the tool);
 //   single          one run over the whole ranges, at --grid-size or the tool's automatic grid, a quarter
 //                   of the model's closest pair (the default when --grid-size gives a number).
-inline constexpr const char* kCoarseToFine = "coarse-to-fine";
-inline constexpr const char* kSingle = "single";
-
-// Most threads --threads takes, the library's own limit.
-inline constexpr std::int32_t kMaxThreads = xcCoarseFineParams::kMaxThreads;
+inline constexpr const char* kCoarseToFine = ptmatch_conventions::kSearchCoarseToFine;
+inline constexpr const char* kSingle = ptmatch_conventions::kSearchSingle;
+static_assert(ptmatch_conventions::kMaxSearchThreads == xcCoarseFineParams::kMaxThreads);
 
 // How scenes are searched, resolved once for a command from its options and tool.
 struct SceneSettings {
