@@ -56,8 +56,9 @@ class xcCoarseFineParams {
 
 // What the search did, so that a user can see the settings it chose and why nothing was found.
 struct xcCoarseFineReport {
-  // Whether a coarse stage ran. False when the model is too small against the fine grid for a coarser
-  // grid to save time: the search was then one run at the fine grid over the whole ranges.
+  // Whether a coarse stage ran. False when it would not pay: when a run at the fine grid samples few poses
+  // (narrow rotation and scale ranges), or when the model is too small against the fine grid for a
+  // coarser one. The search was then one run at the fine grid over the whole ranges.
   bool coarseStage = false;
   double coarseGridSize = 0.0;      // 0 without a coarse stage
   double coarseCaptureRange = 0.0;  // 0 without a coarse stage
@@ -104,8 +105,8 @@ void xfCoarseFineRun(const xcPointMatcher& tool, const std::vector<xcVector<2>>&
                      const xcPointMatcherRunParams& params, const xcCoarseFineParams& search,
                      xcPointMatcherResultSet& results, xcCoarseFineReport* report = nullptr);
 
-// The coarse grid size the search chooses for this model and data when coarseGridSize is 0, or 0 when a
-// coarse stage would not pay (see xcCoarseFineReport::coarseStage). `fineGridSize` is the grid of the
-// fine stages. Throws NotTrained and BadParams as xfCoarseFineRun does for the tool.
+// The coarse grid size the search chooses for this model, data and parameters when coarseGridSize is 0,
+// or 0 when a coarse stage would not pay (see xcCoarseFineReport::coarseStage). Throws NotTrained and
+// BadParams as xfCoarseFineRun does for the tool.
 double xfChooseCoarseGridSize(const xcPointMatcher& tool, const std::vector<xcVector<2>>& dataPoints,
-                              double fineGridSize);
+                              const xcPointMatcherRunParams& params);

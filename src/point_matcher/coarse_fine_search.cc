@@ -10,6 +10,7 @@
 #include <foundation/timer.h>
 #include <ptmatch/point_matcher_model.h>
 
+#include "point_matcher/pose_sampling.h"
 #include "point_matcher/search_setup.h"
 #include "point_matcher/stage_pool.h"
 
@@ -33,6 +34,10 @@ constexpr double kPelsPerDataPoint = 9.0;
 // A coarse grid less than this multiple of the fine one saves too little to pay for the fine stages: the
 // search is then one fine run.
 constexpr double kLeastCoarseRatio = 1.6;
+// Nor does a coarse stage pay when a single run at the fine grid samples fewer poses (scales times angles)
+// than this: narrow ranges already make that run cheap, and the coarse stage and the fine runs each
+// render the data once more.
+constexpr double kLeastFineSamples = 50.0;
 
 // The rotation range is split into at most kMaxSectors sectors, each at least kLeastSectorSteps coarse
 // angle steps wide. A fixed split, independent of the thread count, lets threads share the coarse stage
@@ -99,8 +104,24 @@ double dataArea(const Points& data, const xcXform<2>& startInverse) {
   return (maxX - minX) * (maxY - minY);
 }
 
-double chooseCoarseGrid(const xc_PointMatcherModel& model, const Points& data, const xcXform<2>& startInverse,
-                        double fineGrid) {
+// The poses a single run at grid g samples; infinite for more than the sampling takes (which a coarse
+// stage, sampling far fewer, may still serve).
+double sampledPoses(const xc_PointMatcherModel& model, const xcPointMatcherRunParams& params, double g) {
+  try {
+    double poses = 0.0;
+    for (double s : xf_SampleScales(params.scaleUncertainty(), g, model.radius))
+      poses += static_cast<double>(
+          xf_SampleAngles(params.rotationUncertainty(), xf_AngleStep(g, s, model.radius)).size());
+    return poses;
+  } catch (const BadParams&) {
+    return HUGE_VAL;
+  }
+}
+
+double chooseCoarseGrid(const xc_PointMatcherModel& model, const Points& data,
+                        const xcPointMatcherRunParams& params, double fineGrid) {
+  if (sampledPoses(model, params, fineGrid) < kLeastFineSamples) return 0.0;
+  const xcXform<2> startInverse = xf_StartPoseInverse(params);
   const double byExtent = xf_Extent(model.points) / kCoarseCellsPerExtent;
   double coarse = byExtent;
   const double area = dataArea(data, startInverse);
@@ -245,9 +266,11 @@ void xcCoarseFineParams::coarsePoses(std::int32_t v) {
   coarsePoses_ = v;
 }
 
-double xfChooseCoarseGridSize(const xcPointMatcher& tool, const Points& dataPoints, double fineGridSize) {
+double xfChooseCoarseGridSize(const xcPointMatcher& tool, const Points& dataPoints,
+                              const xcPointMatcherRunParams& params) {
   const xc_PointMatcherModel& model = votingModel(tool);
-  return chooseCoarseGrid(model, dataPoints, xf_StartPoseInverse(xcPointMatcherRunParams()), fineGridSize);
+  return chooseCoarseGrid(model, dataPoints, params,
+                          xf_ResolveSearchDistances(params, model.defaultGridSize).grid);
 }
 
 namespace {
@@ -267,7 +290,7 @@ Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
 
   const double coarseGrid = search.coarseGridSize() > 0.0
                                 ? search.coarseGridSize()
-                                : chooseCoarseGrid(model, data, startInverse, fineDistances.grid);
+                                : chooseCoarseGrid(model, data, params, fineDistances.grid);
   xcTimer timer;
   if (!(coarseGrid > fineDistances.grid) || data.empty()) {
     // A single fine run: the model is too small against the fine grid for a coarser one to help.

@@ -80,7 +80,7 @@ const SceneCase kScenes[] = {
     {"any rotation, other seed", 8, 180.0, 1.0, 1.0, xcAngleRange::FullRange(), xcRange(0.0, 0.0),
      xcXform<2>()},
     {"scale range", 5, 30.0, 0.96, 1.04, degrees(-30, 30), xcRange(-0.05, 0.05), xcXform<2>()},
-    {"turned and shifted start pose", 12, 20.0, 1.0, 1.0, degrees(-20, 20), xcRange(0.0, 0.0),
+    {"turned and shifted start pose", 12, 60.0, 1.0, 1.0, degrees(-60, 60), xcRange(0.0, 0.0),
      xcXform<2>(xcMatrix<2>(xcRadian(kPi / 2), xcRadian(kPi / 2), 2.0, 2.0), xcVector<2>(500.0, -40.0))},
 };
 
@@ -186,22 +186,37 @@ TEST(CoarseFineSearch, NamesTheSettingInTheWayWhenNothingIsFound) {
   }
 }
 
-TEST(CoarseFineSearch, SmallModelsAgainstTheFineGridRunOnceAtTheFineGrid) {
-  // Three points: the fine grid is a quarter of the closest pair, the extent a few of those, so no coarser
-  // grid can keep the model's points apart.
-  const Points model = {xcVector<2>(0, 0), xcVector<2>(4, 0), xcVector<2>(0, 3)};
-  xcPointMatcher tool;
-  tool.train(model, Defs::eAutoDetect);
-  const xcXform<2> pose = voting_test::similarity(5.0, 1.0, 10.0, 20.0);
-  const Points data = voting_test::mapped(pose, model);
-  xcPointMatcherResultSet viaSearch, viaRun;
-  xcCoarseFineReport report;
-  xfCoarseFineRun(tool, data, xcPointMatcherRunParams(), withThreads(2), viaSearch, &report);
-  tool.run(data, xcPointMatcherRunParams(), viaRun);
-  EXPECT_FALSE(report.coarseStage);
-  EXPECT_EQ(report.fineStages, 1);
-  EXPECT_EQ(xfChooseCoarseGridSize(tool, data, tool.model_()->defaultGridSize), 0.0);
-  expectIdentical(viaSearch, viaRun);
+TEST(CoarseFineSearch, RunsOnceAtTheFineGridWhereACoarseStageWouldNotPay) {
+  // Three points: the fine grid is a quarter of the closest pair and the extent a few of those, so few
+  // angles are sampled even over a full turn. The dense scene within +-5 degrees: a narrow range.
+  const Points triangle = {xcVector<2>(0, 0), xcVector<2>(4, 0), xcVector<2>(0, 3)};
+  const voting_test::Scene dense = sceneOf(kScenes[0]);
+  xcPointMatcherRunParams anyTurn;
+  anyTurn.rotationUncertainty(xcAngleRange::FullRange());
+  xcPointMatcherRunParams narrow;
+  narrow.rotationUncertainty(degrees(-5, 5));
+  struct Row {
+    const char* name;
+    Points model, data;
+    xcPointMatcherRunParams params;
+  } rows[] = {
+      {"small model", triangle, voting_test::mapped(voting_test::similarity(95.0, 1.0, 10.0, 20.0), triangle),
+       anyTurn},
+      {"narrow ranges", dense.model, dense.data, narrow},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    xcPointMatcher tool;
+    tool.train(row.model, Defs::eAutoDetect);
+    xcPointMatcherResultSet viaSearch, viaRun;
+    xcCoarseFineReport report;
+    xfCoarseFineRun(tool, row.data, row.params, withThreads(2), viaSearch, &report);
+    tool.run(row.data, row.params, viaRun);
+    EXPECT_FALSE(report.coarseStage);
+    EXPECT_EQ(report.fineStages, 1);
+    EXPECT_EQ(xfChooseCoarseGridSize(tool, row.data, row.params), 0.0);
+    expectIdentical(viaSearch, viaRun);
+  }
 }
 
 TEST(CoarseFineSearch, StopsInEveryStageOnEveryNumberOfThreads) {

@@ -44,10 +44,9 @@ std::string searchLine(const xcCoarseFineReport& r) {
                   r.fineGridSize, r.fineCaptureRange, r.fineStages, r.fineStages == 1 ? "" : "s", r.threads,
                   r.threads == 1 ? "" : "s");
   } else {
-    std::snprintf(
-        line, sizeof line,
-        "  search: one run at grid %.4g (capture %.4g): the model is too small for a coarser grid\n",
-        r.fineGridSize, r.fineCaptureRange);
+    std::snprintf(line, sizeof line,
+                  "  search: one run at grid %.4g (capture %.4g): a coarse stage would not pay here\n",
+                  r.fineGridSize, r.fineCaptureRange);
   }
   return line;
 }
