@@ -58,11 +58,16 @@ class xcCoarseFineParams {
 struct xcCoarseFineReport {
   // Whether a coarse stage ran. False when it would not pay: when a run at the fine grid samples few poses
   // (narrow rotation and scale ranges), or when the model is too small against the fine grid for a
-  // coarser one. The search was then one run at the fine grid over the whole ranges.
+  // coarser one, or when the data proved too crowded at the coarse grid (which run refuses there). The
+  // search was then one run at the fine grid over the whole ranges.
   bool coarseStage = false;
   double coarseGridSize = 0.0;      // 0 without a coarse stage
   double coarseCaptureRange = 0.0;  // 0 without a coarse stage
-  double fineGridSize = 0.0;        // the grid of the results: the tool's automatic one or the caller's
+  // Grids between the coarse and the fine one, coarsest first: a fine run starts at most 8 times finer than
+  // the grid of the pose it refines, so a model whose fine grid is far finer than its coarse one is refined
+  // through these, each keeping its best pose.
+  std::vector<double> intermediateGridSizes;
+  double fineGridSize = 0.0;  // the grid of the results: the tool's automatic one or the caller's
   double fineCaptureRange = 0.0;
   std::int32_t sectors = 0;      // coarse runs, one per sector of the rotation range
   std::int32_t coarsePoses = 0;  // distinct coarse poses refined by fine stages
@@ -86,10 +91,12 @@ struct xcCoarseFineReport {
 // in a coarse stage and fine stages:
 // - The coarse stage runs the voting search at the coarse grid size (xcCoarseFineParams) in one to four
 //   sectors of the rotation range, keeping coarsePoses poses of each.
-// - Each distinct coarse pose then seeds a fine run: `run` with that pose as start pose, the rotation and
-//   scale allowed to stray by the coarse grid at the model's radius, the translation by one coarse cell,
-//   and the caller's grid size, capture range, minCoverage and maxNumResults. The scale range stays within
-//   the caller's, and results outside the caller's rotation range are dropped, as run drops them.
+// - Each distinct coarse pose then seeds a fine run: `run` on the data within reach of that pose, with it
+//   as start pose, the rotation and scale allowed to stray by the coarse grid at the model's radius, the
+//   translation by one coarse cell, and the caller's grid size, capture range, minCoverage and
+//   maxNumResults (through intermediate grids first when the fine grid is more than 8 times finer). The
+//   scale range stays within the caller's, and results outside the caller's rotation range are dropped, as
+//   run drops them. Data indices of the results are the caller's.
 // - The fine results are merged best first (coverage descending, fit error ascending, ties in the order of
 //   the coarse poses), poses that coincide are kept once, and at most maxNumResults remain. Their
 //   coverage, fit error and correspondences are what run computes for that pose.

@@ -181,6 +181,7 @@ py::object searchDict(const ResultSet& s) {
     d["sectors"] = r.sectors;
     d["coarse_poses"] = r.coarsePoses;
   }
+  if (!r.intermediateGridSizes.empty()) d["intermediate_grid_sizes"] = r.intermediateGridSizes;
   d["grid_size"] = r.fineGridSize;
   d["capture_range"] = r.fineCaptureRange;
   d["fine_stages"] = r.fineStages;

@@ -46,6 +46,20 @@ constexpr double kLeastFineSamples = 50.0;
 constexpr std::int32_t kMaxSectors = 2;
 constexpr double kLeastSectorSteps = 16.0;
 
+// A fine run's grid is at most this many times finer than the grid of the pose it starts from: its
+// samples grow with the fourth power of the ratio. A larger step goes through intermediate grids, each
+// keeping its best pose for the next.
+constexpr double kMaxStageRatio = 12.0;
+// The automatic fine grid is the tool's own unless the model spans more than this many of its cells: a
+// model with a few very close points (a star catalogue) would otherwise render a data image of tens of
+// millions of cells for every fine run, and least squares make the final pose precise at this grid anyway.
+constexpr double kMaxFineCellsPerExtent = 400.0;
+
+// A fine run sees only the data within the model's radius of its start pose plus this many cells of the
+// grid it starts from (and the capture range): no pose it may reach matches a point farther away, and
+// the data image it renders stays the size of the model, not of the data.
+constexpr double kReachCells = 4.0;
+
 // A coarse pose is refined when its coarse coverage reaches this share of minCoverage: the coarse fit,
 // with its wide capture range and coarse pose, can under- as well as over-state the coverage.
 constexpr double kCoarseCoverageShare = 0.5;
@@ -88,6 +102,19 @@ const xc_PointMatcherModel& votingModel(const xcPointMatcher& tool) {
         L"run this tool with run\n");
   }
   return *tool.model_();
+}
+
+// The fine stages' grid and capture range: the caller's, or with both automatic, the tool's grid unless
+// that is finer than kMaxFineCellsPerExtent cells across the model.
+xc_SearchDistances fineDistancesOf(const xcPointMatcherRunParams& params, const xc_PointMatcherModel& model) {
+  xc_SearchDistances d = xf_ResolveSearchDistances(params, model.defaultGridSize);
+  if (!params.autoGridSize()) return d;
+  const double least = xf_Extent(model.points) / kMaxFineCellsPerExtent;
+  if (d.grid < least) {
+    if (params.autoCaptureRange()) d.capture = least;
+    d.grid = least;
+  }
+  return d;
 }
 
 // The area of the data's bounding box in the search frame (model units at the start pose).
@@ -238,6 +265,12 @@ struct xc_ResultSetFiller {
     set.getResults_() = std::move(results);
     set.setTime_(seconds);
   }
+  // Data indices of a run on a subset back to the caller's: `index` holds the caller's index of each.
+  static void mapIndices(xcPointMatcherResult& result, const std::vector<std::int32_t>& index) {
+    for (std::int32_t& j : result.modelToDataMap_) {
+      if (j >= 0) j = index[static_cast<std::size_t>(j)];
+    }
+  }
 };
 
 void xcCoarseFineParams::threads(std::int32_t v) {
@@ -269,11 +302,109 @@ void xcCoarseFineParams::coarsePoses(std::int32_t v) {
 double xfChooseCoarseGridSize(const xcPointMatcher& tool, const Points& dataPoints,
                               const xcPointMatcherRunParams& params) {
   const xc_PointMatcherModel& model = votingModel(tool);
-  return chooseCoarseGrid(model, dataPoints, params,
-                          xf_ResolveSearchDistances(params, model.defaultGridSize).grid);
+  return chooseCoarseGrid(model, dataPoints, params, fineDistancesOf(params, model).grid);
 }
 
 namespace {
+
+// The data within `reach` (data units) of the model's radius about where `pose` puts the model centre,
+// and the caller's index of each, in the caller's order.
+struct Neighbourhood {
+  Points points;
+  std::vector<std::int32_t> index;
+};
+
+Neighbourhood neighbourhoodOf(const Points& data, const xcXform<2>& pose, const SearchGeometry& geometry,
+                              double reach) {
+  const xcVector<2> centre = pose * geometry.centre;
+  const double r = std::sqrt(std::abs(pose.matrix().determinant())) * geometry.radius + reach;
+  Neighbourhood n;
+  for (std::size_t j = 0; j < data.size(); ++j) {
+    const xcVector<2> d = data[j] - centre;
+    if (d.dot(d) <= r * r) {
+      n.points.push_back(data[j]);
+      n.index.push_back(static_cast<std::int32_t>(j));
+    }
+  }
+  return n;
+}
+
+// What the fine runs need besides each coarse pose.
+struct FineStages {
+  const xcPointMatcher& tool;
+  const Points& data;
+  xcPointMatcherRunParams params;
+  const xcXform<2>& startInverse;
+  const SearchGeometry& geometry;
+  double coarseGrid;
+  xc_SearchDistances fine;
+  std::vector<double> intermediateGrids;  // from coarse to fine, each kMaxStageRatio finer than the last
+  double dataUnitsPerCell;                // data units per unit of the search frame (the start pose's scale)
+};
+
+// A run about `pose`, which lies within a cell of grid `from` of the truth, at `to` on the nearby data.
+Results runAbout(const FineStages& f, const xcXform<2>& pose, double from, const xc_SearchDistances& to,
+                 bool intermediate) {
+  xcPointMatcherRunParams p = fineParams(f.params, pose, f.startInverse, f.geometry, from, to);
+  if (intermediate) {
+    // Only the best pose goes on, whatever its coverage: the next grid decides.
+    p.minCoverage(0.0);
+    p.maxNumResults(1);
+  }
+  const Neighbourhood near =
+      neighbourhoodOf(f.data, pose, f.geometry, kReachCells * from * f.dataUnitsPerCell + to.capture);
+  xcPointMatcherResultSet set;
+  f.tool.run(near.points, p, set);
+  Results results = set.results();
+  for (xcPointMatcherResult& r : results) xc_ResultSetFiller::mapIndices(r, near.index);
+  return results;
+}
+
+// The fine stages of one coarse pose: through the intermediate grids, each keeping its best pose, to the
+// fine grid and the caller's settings.
+Results refineCoarsePose(const FineStages& f, const xcXform<2>& coarsePose) {
+  xcXform<2> pose = coarsePose;
+  double from = f.coarseGrid;
+  for (double g : f.intermediateGrids) {
+    const Results best = runAbout(f, pose, from, xc_SearchDistances{g, g}, true);
+    if (best.empty()) return {};
+    pose = best.front().modelToDataXform();
+    from = g;
+  }
+  return runAbout(f, pose, from, f.fine, false);
+}
+
+// The caller's parameters at the fine stages' grid and capture range: the same search when those are the
+// tool's own.
+xcPointMatcherRunParams withGrid(const xcPointMatcherRunParams& params, const xc_SearchDistances& d) {
+  xcPointMatcherRunParams p = params;
+  p.autoGridSize(false);
+  p.gridSize(d.grid);
+  p.autoCaptureRange(false);
+  p.captureRange(d.capture);
+  return p;
+}
+
+// One run at the fine grid over the caller's whole ranges, and when it finds nothing, the best coverage
+// any pose reached.
+Results singleRun(const xcPointMatcher& tool, const Points& data, const xcPointMatcherRunParams& params,
+                  xcCoarseFineReport& report) {
+  xcTimer timer;
+  xcPointMatcherResultSet one;
+  tool.run(data, params, one);
+  report.fineStages = 1;
+  report.fineSeconds = timer.sec();
+  if (!one.results().empty()) {
+    report.bestCoverage = one.results().front().coverage();
+    return one.results();
+  }
+  xcPointMatcherRunParams diagnostic = params;
+  diagnostic.minCoverage(0.0);
+  diagnostic.maxNumResults(1);
+  tool.run(data, diagnostic, one);
+  report.bestCoverage = one.results().empty() ? 0.0 : one.results().front().coverage();
+  return {};
+}
 
 // The search after its checks, filling `report` as it goes.
 Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
@@ -281,7 +412,7 @@ Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
                          xcCoarseFineReport& report) {
   const xc_PointMatcherModel& model = votingModel(tool);
   const SearchGeometry geometry = geometryOf(model);
-  const xc_SearchDistances fineDistances = xf_ResolveSearchDistances(params, model.defaultGridSize);
+  const xc_SearchDistances fineDistances = fineDistancesOf(params, model);
   const xcXform<2> startInverse = xf_StartPoseInverse(params);
   report.fineGridSize = fineDistances.grid;
   report.fineCaptureRange = fineDistances.capture;
@@ -291,26 +422,11 @@ Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
   const double coarseGrid = search.coarseGridSize() > 0.0
                                 ? search.coarseGridSize()
                                 : chooseCoarseGrid(model, data, params, fineDistances.grid);
-  xcTimer timer;
-  if (!(coarseGrid > fineDistances.grid) || data.empty()) {
-    // A single fine run: the model is too small against the fine grid for a coarser one to help.
-    xcPointMatcherResultSet one;
-    tool.run(data, params, one);
-    report.fineStages = 1;
-    report.fineSeconds = timer.sec();
-    if (!one.results().empty()) {
-      report.bestCoverage = one.results().front().coverage();
-      return one.results();
-    }
-    xcPointMatcherRunParams diagnostic = params;
-    diagnostic.minCoverage(0.0);
-    diagnostic.maxNumResults(1);
-    tool.run(data, diagnostic, one);
-    report.bestCoverage = one.results().empty() ? 0.0 : one.results().front().coverage();
-    return {};
-  }
+  if (!(coarseGrid > fineDistances.grid) || data.empty())
+    return singleRun(tool, data, withGrid(params, fineDistances), report);
 
   // The coarse stage, one run per sector.
+  xcTimer timer;
   report.coarseStage = true;
   report.coarseGridSize = coarseGrid;
   report.coarseCaptureRange = coarseGrid;
@@ -320,40 +436,54 @@ Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
       sectorsOf(params.rotationUncertainty(), coarseGrid, geometry.radius, largestScale);
   report.sectors = static_cast<std::int32_t>(sectors.size());
   std::vector<Results> coarse(sectors.size());
-  xf_RunStageTasks(search.threads(), sectors.size(), [&](std::size_t k) {
-    xcPointMatcherRunParams p = params;
-    p.autoGridSize(false);
-    p.gridSize(coarseGrid);
-    p.autoCaptureRange(true);
-    // Every pose the coarse vote ranks highest, whatever its coverage: the best one tells a user who
-    // finds nothing how close the search came.
-    p.minCoverage(0.0);
-    p.maxNumResults(search.coarsePoses());
-    p.rotationUncertainty(sectors[k]);
-    xcPointMatcherResultSet set;
-    tool.run(data, p, set);
-    coarse[k] = set.results();
-  });
+  try {
+    xf_RunStageTasks(search.threads(), sectors.size(), [&](std::size_t k) {
+      xcPointMatcherRunParams p = params;
+      p.autoGridSize(false);
+      p.gridSize(coarseGrid);
+      p.autoCaptureRange(true);
+      // Every pose the coarse vote ranks highest, whatever its coverage: the best one tells a user who
+      // finds nothing how close the search came.
+      p.minCoverage(0.0);
+      p.maxNumResults(search.coarsePoses());
+      p.rotationUncertainty(sectors[k]);
+      xcPointMatcherResultSet set;
+      tool.run(data, p, set);
+      coarse[k] = set.results();
+    });
+  } catch (const BadParams&) {
+    // The coarse grid is the search's own choice, not the caller's: data too crowded for it (or any
+    // other refusal at that grid) leave the decision to one run at the caller's grid, which refuses
+    // only what run refuses.
+    report = xcCoarseFineReport();
+    report.fineGridSize = fineDistances.grid;
+    report.fineCaptureRange = fineDistances.capture;
+    report.threads = search.threads();
+    return singleRun(tool, data, withGrid(params, fineDistances), report);
+  }
   Results seeds;
   for (Results& r : coarse) seeds.insert(seeds.end(), r.begin(), r.end());
-  seeds = mergeBestFirst(std::move(seeds), geometry, coarseGrid, seeds.size());
+  const std::size_t coarseCount = seeds.size();
+  seeds = mergeBestFirst(std::move(seeds), geometry, coarseGrid, coarseCount);
   report.coarseSeconds = timer.sec();
   const double bestCoarse = seeds.empty() ? 0.0 : seeds.front().coverage();
   const double leastCoarse = kCoarseCoverageShare * params.minCoverage();
   while (!seeds.empty() && seeds.back().coverage() < leastCoarse) seeds.pop_back();
   report.coarsePoses = static_cast<std::int32_t>(seeds.size());
 
-  // The fine stages, one run per coarse pose.
+  // The fine stages, one chain of runs per coarse pose.
   timer.start();
+  FineStages stages{tool,          data,     params,
+                    startInverse,  geometry, coarseGrid,
+                    fineDistances, {},       std::sqrt(std::abs(params.startPose().matrix().determinant()))};
+  for (double g = coarseGrid; g / fineDistances.grid > kMaxStageRatio;) {
+    g /= kMaxStageRatio;
+    stages.intermediateGrids.push_back(g);
+  }
+  report.intermediateGridSizes = stages.intermediateGrids;
   std::vector<Results> fine(seeds.size());
-  xf_RunStageTasks(search.threads(), seeds.size(), [&](std::size_t k) {
-    xcPointMatcherResultSet set;
-    tool.run(
-        data,
-        fineParams(params, seeds[k].modelToDataXform(), startInverse, geometry, coarseGrid, fineDistances),
-        set);
-    fine[k] = set.results();
-  });
+  xf_RunStageTasks(search.threads(), seeds.size(),
+                   [&](std::size_t k) { fine[k] = refineCoarsePose(stages, seeds[k].modelToDataXform()); });
   report.fineStages = static_cast<std::int32_t>(seeds.size());
   const xcAngleRange rotations = params.rotationUncertainty();
   Results all;
@@ -376,13 +506,13 @@ Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
   report.bestCoverage = bestCoarse;
   const Results& probe = seeds.empty() ? coarse.front() : seeds;
   if (probe.empty()) return {};
-  xcPointMatcherRunParams diagnostic =
-      fineParams(params, probe.front().modelToDataXform(), startInverse, geometry, coarseGrid, fineDistances);
+  xcPointMatcherRunParams diagnostic = params;
   diagnostic.minCoverage(0.0);
   diagnostic.maxNumResults(1);
-  xcPointMatcherResultSet set;
-  tool.run(data, diagnostic, set);
-  if (!set.results().empty()) report.bestCoverage = set.results().front().coverage();
+  FineStages looser = stages;
+  looser.params = diagnostic;
+  const Results closest = refineCoarsePose(looser, probe.front().modelToDataXform());
+  if (!closest.empty()) report.bestCoverage = closest.front().coverage();
   return {};
 }
 

@@ -43,6 +43,14 @@ std::string searchLine(const xcCoarseFineReport& r) {
                   r.coarseGridSize, r.coarseCaptureRange, r.sectors, r.sectors == 1 ? "" : "s",
                   r.fineGridSize, r.fineCaptureRange, r.fineStages, r.fineStages == 1 ? "" : "s", r.threads,
                   r.threads == 1 ? "" : "s");
+    std::string text = line;
+    if (!r.intermediateGridSizes.empty()) {
+      text.insert(text.find(", fine grid"), ", then grid");
+      std::string grids;
+      for (double g : r.intermediateGridSizes) grids += (grids.empty() ? " " : ", ") + format("%.4g", g);
+      text.insert(text.find(", fine grid"), grids);
+    }
+    return text;
   } else {
     std::snprintf(line, sizeof line,
                   "  search: one run at grid %.4g (capture %.4g): a coarse stage would not pay here\n",
@@ -77,6 +85,7 @@ nlohmann::ordered_json searchJson(const xcCoarseFineReport& r) {
     j["sectors"] = r.sectors;
     j["coarse_poses"] = r.coarsePoses;
   }
+  if (!r.intermediateGridSizes.empty()) j["intermediate_grid_sizes"] = r.intermediateGridSizes;
   j["grid_size"] = r.fineGridSize;
   j["capture_range"] = r.fineCaptureRange;
   j["fine_stages"] = r.fineStages;
