@@ -143,6 +143,46 @@ TEST(CoarseFineSearch, FindsThePoseInDenseClutterAsACarefulRunDoesOnAnyNumberOfT
   }
 }
 
+TEST(CoarseFineSearch, StepsThroughIntermediateGridsToAFarFinerGrid) {
+  // A fine grid 15 times finer than the coarse one: one intermediate grid, 12 times finer at most per step.
+  const SceneCase& c = kScenes[1];
+  const voting_test::Scene scene = sceneOf(c);
+  const xcPointMatcher tool = toolFor(scene);
+  xcPointMatcherRunParams params = paramsOf(c);
+  params.autoGridSize(false);
+  params.gridSize(0.2);
+  xcCoarseFineParams search;
+  search.coarseGridSize(3.0);
+  xcPointMatcherResultSet one, two;
+  xcCoarseFineReport report;
+  xfCoarseFineRun(tool, scene.data, params, search, one, &report);
+  EXPECT_TRUE(report.coarseStage);
+  EXPECT_EQ(report.intermediateGridSizes, std::vector<double>{3.0 / 12.0});
+  EXPECT_EQ(report.fineGridSize, 0.2);
+  ASSERT_FALSE(one.results().empty());
+  EXPECT_LT(voting_test::poseDeviation(one.results().front().modelToDataXform(), scene.truth, scene.model),
+            kFound);
+  search.threads(2);
+  xfCoarseFineRun(tool, scene.data, params, search, two);
+  expectIdentical(one, two);
+}
+
+TEST(CoarseFineSearch, FallsBackToOneRunWhenTheDataCrowdItsCoarseGrid) {
+  // At a coarse grid of 8 nearly every cell of the data image is marked: run refuses that grid, and the
+  // search, which chose it, answers with one run at the fine grid instead.
+  const SceneCase& c = kScenes[2];
+  const voting_test::Scene scene = sceneOf(c);
+  const xcPointMatcher tool = toolFor(scene);
+  xcCoarseFineParams search;
+  search.coarseGridSize(8.0);
+  xcPointMatcherResultSet viaSearch, viaRun;
+  xcCoarseFineReport report;
+  xfCoarseFineRun(tool, scene.data, paramsOf(c), search, viaSearch, &report);
+  tool.run(scene.data, paramsOf(c), viaRun);
+  EXPECT_FALSE(report.coarseStage);
+  expectIdentical(viaSearch, viaRun);
+}
+
 TEST(CoarseFineSearch, FindsNothingWhereTheModelIsAbsentAndSaysHowCloseItCame) {
   const SceneCase& c = kScenes[0];
   const voting_test::Scene scene = sceneOf(c, false);
