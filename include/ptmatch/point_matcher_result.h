@@ -41,6 +41,7 @@ class xcPointMatcherResult {
 
  private:
   friend class xcPointMatcher;
+  friend struct xc_ResultSetFiller;  // the coarse-to-fine search maps its local data indices back
   friend xcArchive& operator||(xcArchive& ar, xcPointMatcherResult& result);
 
   void setModelToDataXform_(const xcXform<2>& v) { modelToDataXform_ = v; }
@@ -65,6 +66,7 @@ class xcPointMatcherResultSet {
 
  private:
   friend class xcPointMatcher;
+  friend struct xc_ResultSetFiller;  // the coarse-to-fine search's merge of its fine runs
   friend xcArchive& operator||(xcArchive& ar, xcPointMatcherResultSet& set);
 
   std::vector<xcPointMatcherResult>& getResults_() { return results_; }

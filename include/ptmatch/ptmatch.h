@@ -4,6 +4,7 @@
 #include <foundation/foundation.h>
 
 #include <ptmatch/bucket_store.h>
+#include <ptmatch/coarse_fine_search.h>
 #include <ptmatch/matrix_ext.h>
 #include <ptmatch/point_matcher.h>
 #include <ptmatch/point_matcher_defs.h>

@@ -99,3 +99,56 @@ def apply_pose(pose, points):
         return h[..., :2] / h[..., 2:3]
     raise ValueError(f"pose must be a 2x3 pose or a 3x3 projective matrix, not an array of shape {p.shape}")
 
+
+
+class NoTransformFound(Error):
+    """Raised by find_transform when no pose of the source covers min_coverage of it in the target.
+
+    best_coverage is the largest fraction of the source that any pose matched; limiting_setting the
+    find_transform keyword most likely in the way ("min_coverage", "rotation_deg" or "scale"), or None when
+    the source is most likely not in the target at all."""
+
+    def __init__(self, message, best_coverage=0.0, limiting_setting=None):
+        super().__init__(message)
+        self.best_coverage = best_coverage
+        self.limiting_setting = limiting_setting
+
+
+# The keyword of find_transform for each RunParams property the search may name as in the way.
+_FIND_TRANSFORM_KEYWORDS = {"min_coverage": "min_coverage", "rotation_range": "rotation_deg", "scale_range": "scale"}
+
+
+def find_transform(source, target, *, rotation_deg="full", scale=(0.9, 1.1), min_coverage=0.5, weights=None,
+                   threads=None, time_limit=None):
+    """Finds where the (N, 2) source points lie among the (M, 2) target points, in one call.
+
+    Any rotation and scale factors 0.9 to 1.1 by default; no grid or capture settings are needed: the
+    coarse-to-fine search chooses them from the data. rotation_deg: "full", D for -D to D degrees, or a
+    (start, end) pair in degrees; scale: a factor or a (low, high) pair of factors; min_coverage: the least
+    fraction of the source that must be matched; weights: optional signed integer weight per source point;
+    threads: of the search, None for every core (the result does not depend on it); time_limit: seconds,
+    None for no limit (TimeLimitExpired when it runs out).
+
+    Returns (pose, pairs): the 2x3 similarity pose mapping source onto target, and a (K, 2) int32 array of
+    (source index, target index) for every matched source point. Raises NoTransformFound, which says the
+    best coverage reached and the setting most likely in the way, when no pose covers min_coverage.
+    """
+    tool = PointMatcher()
+    tool.train(source, weights)
+    found = tool.run(target, rotation_deg=rotation_deg, scale=scale, min_coverage=min_coverage, threads=threads,
+                     time_limit=time_limit)
+    if len(found) == 0:
+        search = found.search or {}
+        best = search.get("best_coverage", 0.0)
+        setting = _FIND_TRANSFORM_KEYWORDS.get(search.get("limiting_setting"))
+        message = (f"no pose of the source covers min_coverage={min_coverage:g} of it in the target; the best "
+                   f"pose covered {best:.3f}")
+        if setting is not None:
+            message += f"; most likely in the way: {setting}"
+        else:
+            message += "; the source is most likely not in the target, or not at the rotation and scale allowed"
+        raise NoTransformFound(message, best, setting)
+    best = found[0]
+    model_indices, data_indices = best.correspondences
+    pairs = _np.stack([model_indices, data_indices], axis=1).astype(_np.int32)
+    return best.pose, pairs

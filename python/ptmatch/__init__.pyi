@@ -1,5 +1,5 @@
 # Type stubs of the ptmatch package: the compiled core re-exported, and the pure-Python helpers.
-from typing import Tuple, Union, overload
+from typing import Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -81,3 +81,23 @@ def pose(rotation: float = 0.0, scale: float = 1.0, translation: Tuple[float, fl
     """A 2x3 similarity pose: rotate and scale about the origin, then translate."""
 def apply_pose(pose_2x3: npt.ArrayLike, points: npt.ArrayLike) -> npt.NDArray[np.float64]:
     """Maps (N, 2) points (or one (2,) point) through a 2x3 pose."""
+
+class NoTransformFound(Error):
+    """find_transform found no pose covering min_coverage of the source."""
+    best_coverage: float
+    limiting_setting: Optional[str]
+    def __init__(self, message: str, best_coverage: float = ..., limiting_setting: Optional[str] = ...) -> None: ...
+
+def find_transform(
+    source: npt.ArrayLike,
+    target: npt.ArrayLike,
+    *,
+    rotation_deg: Union[str, float, Tuple[float, float]] = "full",
+    scale: Union[float, Sequence[float]] = (0.9, 1.1),
+    min_coverage: float = 0.5,
+    weights: Optional[npt.ArrayLike] = None,
+    threads: Optional[int] = None,
+    time_limit: Optional[float] = None,
+) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.int32]]:
+    """(2x3 pose mapping source onto target, (K, 2) int32 (source index, target index) pairs); raises
+    NoTransformFound when nothing covers min_coverage."""

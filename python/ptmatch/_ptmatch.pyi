@@ -1,6 +1,6 @@
 # Type stubs of the compiled core of ptmatch: what editors complete and type checkers read.
 import enum
-from typing import Iterator, Literal, Optional, Sequence, Tuple, Union, overload
+from typing import Any, Dict, Iterator, Literal, Optional, Sequence, Tuple, Union, overload
 
 import numpy as np
 import numpy.typing as npt
@@ -169,6 +169,10 @@ class ResultSet(Sequence[Result]):
         """Elapsed time of the run, seconds."""
     @property
     def results(self) -> list[Result]: ...
+    @property
+    def search(self) -> Optional[Dict[str, Any]]:
+        """What the coarse-to-fine search chose and, when nothing was found, best_coverage and
+        limiting_setting; None for a single run."""
     def __len__(self) -> int: ...
     @overload
     def __getitem__(self, i: int) -> Result: ...
@@ -216,6 +220,8 @@ class PointMatcher:
         params: Optional[RunParams] = None,
         *,
         time_limit: Optional[float] = None,
+        search: Optional[str] = None,
+        threads: Optional[int] = None,
         min_coverage: float = ...,
         start_pose: Optional[ArrayLike] = ...,
         rotation_range: RangeArg = ...,
@@ -228,8 +234,9 @@ class PointMatcher:
         capture_range: Optional[float] = ...,
         max_results: int = ...,
     ) -> ResultSet:
-        """Finds the poses of the model among the (M, 2) data points, GIL released. Ctrl-C raises
-        KeyboardInterrupt; time_limit (seconds) raises TimeLimitExpired."""
+        """Finds the poses of the model among the (M, 2) data points, GIL released. search:
+        "coarse-to-fine" (default for a voting tool with an automatic grid size) or "single"; threads: None
+        or 0 for every core. Ctrl-C raises KeyboardInterrupt; time_limit (seconds) raises TimeLimitExpired."""
     def grid_correspondences(self, result: Result) -> Tuple[IntArray, IntArray]: ...
     def to_bytes(self) -> bytes: ...
     @staticmethod

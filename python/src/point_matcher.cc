@@ -125,8 +125,49 @@ double patternFitError(const xcPointMatcher& tool, const xcPointMatcherResult& r
   return n ? std::sqrt(std::min(clientSum, pelSum) / static_cast<double>(n)) : 0.0;
 }
 
+// search= and threads= of run: which search, and how many threads the coarse-to-fine one may use.
+struct SearchChoice {
+  bool coarseToFine = false;
+  xcCoarseFineParams params;
+};
+
+SearchChoice searchChoice(const xcPointMatcher& tool, const xcPointMatcherRunParams& p,
+                          const py::object& search, const py::object& threads) {
+  namespace conv = ptmatch_conventions;
+  SearchChoice choice;
+  std::string name;
+  if (!search.is_none()) {
+    if (!py::isinstance<py::str>(search))
+      throw py::type_error(std::string("search must be \"") + conv::kSearchCoarseToFine + "\", \"" +
+                           conv::kSearchSingle + "\" or None, not " + py::repr(search).cast<std::string>());
+    name = search.cast<std::string>();
+    if (name != conv::kSearchCoarseToFine && name != conv::kSearchSingle)
+      throw py::value_error(std::string("search must be \"") + conv::kSearchCoarseToFine + "\", \"" +
+                            conv::kSearchSingle + "\" or None, not \"" + name + "\"");
+  }
+  const bool votingTool = tool.isTrained() && tool.trainMode() == xcPointMatcherDefs::ePointToPoint;
+  if (name == conv::kSearchCoarseToFine && !votingTool)
+    throw xcPointMatcherDefs::BadParams(
+        xfWiden(std::string("search=\"") + conv::kSearchCoarseToFine +
+                "\" serves tools trained from points with mode \"auto\"; use search=\"single\""));
+  choice.coarseToFine = name == conv::kSearchCoarseToFine || (name.empty() && p.autoGridSize() && votingTool);
+  long long count = 0;
+  if (!threads.is_none()) {
+    if (py::isinstance<py::bool_>(threads) || !py::isinstance<py::int_>(threads))
+      throw py::type_error("threads must be an integer, or None for every core, not " +
+                           py::repr(threads).cast<std::string>());
+    count = threads.cast<long long>();
+  }
+  const std::string refused = conv::threadsError(count, "threads", "0 or None");
+  if (!refused.empty()) throw xcPointMatcherDefs::BadParams(xfWiden(refused));
+  if (count == 0) count = std::max(1u, std::thread::hardware_concurrency());
+  choice.params.threads(static_cast<std::int32_t>(count));
+  return choice;
+}
+
 ResultSet run(const PointMatcher& self, const py::handle& data, const py::object& paramsArg,
-              const py::object& timeLimitArg, const py::kwargs& keywords) {
+              const py::object& timeLimitArg, const py::object& search, const py::object& threads,
+              const py::kwargs& keywords) {
   const std::vector<xcVector<2>> points = pointsFromArray(data, "data");
   if (!paramsArg.is_none() && !py::isinstance<xcPointMatcherRunParams>(paramsArg))
     throw py::type_error("params must be a ptmatch.RunParams or None, not " +
@@ -141,10 +182,21 @@ ResultSet run(const PointMatcher& self, const py::handle& data, const py::object
   xcPointMatcherRunParams p =
       paramsArg.is_none() ? xcPointMatcherRunParams() : paramsArg.cast<xcPointMatcherRunParams>();
   applyRunKeywords(p, keywords);
+  const SearchChoice choice = searchChoice(self.tool, p, search, threads);
   xcPointMatcherResultSet results;
+  xcCoarseFineReport report;
   const RunCounter::Guard guard(self.runs);
-  runInterruptible([&] { self.tool.run(points, p, results); }, timeLimit);
+  runInterruptible(
+      [&] {
+        if (choice.coarseToFine) {
+          xfCoarseFineRun(self.tool, points, p, choice.params, results, &report);
+        } else {
+          self.tool.run(points, p, results);
+        }
+      },
+      timeLimit);
   ResultSet wrapped = resultSetOf(results);
+  if (choice.coarseToFine) wrapped.search = report;
   for (Result& x : wrapped.results) {
     if (x.r.runMode() == xcPointMatcherDefs::ePointToGrid)
       x.dataFitError = patternFitError(self.tool, x.r, points);
@@ -310,11 +362,15 @@ void bindPointMatcher(py::module_& m) {
   cls.def(py::init<>());
   defineTraining(cls);
   cls.def("run", &run, py::arg("data"), py::arg("params") = py::none(), py::kw_only(),
-          py::arg("time_limit") = py::none(),
+          py::arg("time_limit") = py::none(), py::arg("search") = py::none(), py::arg("threads") = py::none(),
           "Finds the poses of the model among the (M, 2) data points. Takes a RunParams, keyword "
-          "arguments named as RunParams' properties (which override params), or both. The GIL is "
-          "released while the search runs; Ctrl-C stops it with KeyboardInterrupt and time_limit "
-          "(seconds) with TimeLimitExpired. Returns a ResultSet, best first.");
+          "arguments named as RunParams' properties (which override params), or both. search: "
+          "\"coarse-to-fine\" (the default for a tool trained from points with mode \"auto\" when the grid "
+          "size is left automatic) runs a coarse stage at a grid chosen from the data, then the tool's "
+          "grid around its poses; \"single\" (the default otherwise) one run over the whole ranges. "
+          "threads: of the coarse-to-fine search, None or 0 for every core; its results do not depend on "
+          "it. The GIL is released while the search runs; Ctrl-C stops it with KeyboardInterrupt and "
+          "time_limit (seconds) with TimeLimitExpired. Returns a ResultSet, best first.");
   cls.def(
       "grid_correspondences", &gridCorrespondences, py::arg("result"),
       "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");

@@ -23,7 +23,7 @@ Result resultOf(const xcPointMatcherResult& r) {
 }
 
 ResultSet resultSetOf(const xcPointMatcherResultSet& set) {
-  ResultSet wrapped{set, {}};
+  ResultSet wrapped{set, {}, std::nullopt};
   for (const xcPointMatcherResult& r : set.results()) wrapped.results.push_back(resultOf(r));
   return wrapped;
 }
@@ -160,6 +160,39 @@ void defineResult(py::module_& m) {
                      }));
 }
 
+// The RunParams property for a setting the library names as most likely in the way, or None.
+py::object limitingSettingName(const std::string& setting) {
+  if (setting == "minCoverage") return py::str("min_coverage");
+  if (setting == "rotationUncertainty") return py::str("rotation_range");
+  if (setting == "scaleUncertainty") return py::str("scale_range");
+  if (setting == "translationUncertainty") return py::str("x_range, y_range");
+  return py::none();
+}
+
+// The coarse-to-fine search's report under the names the tool's --json uses.
+py::object searchDict(const ResultSet& s) {
+  if (!s.search) return py::none();
+  const xcCoarseFineReport& r = *s.search;
+  py::dict d;
+  d["kind"] = r.coarseStage ? "coarse-to-fine" : "single";
+  if (r.coarseStage) {
+    d["coarse_grid_size"] = r.coarseGridSize;
+    d["coarse_capture_range"] = r.coarseCaptureRange;
+    d["sectors"] = r.sectors;
+    d["coarse_poses"] = r.coarsePoses;
+  }
+  if (!r.intermediateGridSizes.empty()) d["intermediate_grid_sizes"] = r.intermediateGridSizes;
+  d["grid_size"] = r.fineGridSize;
+  d["capture_range"] = r.fineCaptureRange;
+  d["fine_stages"] = r.fineStages;
+  d["threads"] = r.threads;
+  d["coarse_time_s"] = r.coarseSeconds;
+  d["fine_time_s"] = r.fineSeconds;
+  d["best_coverage"] = r.bestCoverage;
+  d["limiting_setting"] = limitingSettingName(r.limitingSetting);
+  return d;
+}
+
 void defineResultSet(py::module_& m) {
   py::class_<ResultSet> cls(m, "ResultSet", "The results of one run, best first, as a sequence of Result.");
   cls.def(py::init<>());
@@ -167,6 +200,11 @@ void defineResultSet(py::module_& m) {
       "time", [](const ResultSet& s) { return s.set.time(); }, "Elapsed time of the run, seconds.");
   cls.def_property_readonly(
       "results", [](const ResultSet& s) { return s.results; }, "The results as a list.");
+  cls.def_property_readonly(
+      "search", &searchDict,
+      "What the coarse-to-fine search chose (grid sizes, capture ranges, stages, threads) and, when nothing "
+      "was found, best_coverage and limiting_setting (the RunParams property most likely in the way, or "
+      "None); None for a single run and for a set loaded from bytes.");
   cls.def("__len__", [](const ResultSet& s) { return s.results.size(); });
   cls.def("__getitem__", [](const ResultSet& s, py::ssize_t i) {
     const auto n = static_cast<py::ssize_t>(s.results.size());

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cmath>
+#include <optional>
 #include <vector>
 
+#include <ptmatch/coarse_fine_search.h>
 #include <ptmatch/point_matcher_result.h>
 
 namespace ptmatch_py {
@@ -19,6 +21,8 @@ struct Result {
 struct ResultSet {
   xcPointMatcherResultSet set;
   std::vector<Result> results;
+  // What the coarse-to-fine search chose and saw, when it made the set; not kept by to_bytes or pickling.
+  std::optional<xcCoarseFineReport> search;
 };
 
 // Wraps results whose data-unit fit errors are unknown: those of points-trained tools are the library's.

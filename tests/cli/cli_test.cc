@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -381,7 +382,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"grid grid.csv --xv 12,0 --yv 0,12 --snap -1",
                 "--snap must be a distance > 0, or 0 for a fifth of the shorter step, not -1"},
         BadCase{"match -m model.csv scene.csv --start-pose 0,0,0,0,1,1",
-                "scene.csv: run failed: the start pose must be invertible"}));
+                "scene.csv: run failed: the start pose must be invertible"},
+        BadCase{"match -m model.csv scene.csv --threads 300",
+                "--threads: must be from 1 to 256, or 0 for every core, not 300"},
+        BadCase{"match -m model.csv scene.csv --threads -1",
+                "--threads: must be from 1 to 256, or 0 for every core, not -1"},
+        BadCase{"match -m model.csv scene.csv --search fast",
+                "--search: fast not in {coarse-to-fine,single}"},
+        BadCase{"match -m model4.csv scene.csv --mode exhaustive --search coarse-to-fine",
+                "--search coarse-to-fine: serves tools trained from points with --mode auto"}));
 
 // Every command prints one shape of JSON with its schema version, and a script finds a failed input in it
 // with its error rather than only on stderr.
@@ -469,3 +478,116 @@ TEST(PtmatchCli, HelpOfEverySubcommandSucceeds) {
 }
 
 }  // namespace
+
+namespace {
+
+// A 40-point model (extent 100, points at least 5 apart) and its instance turned by 131 degrees, scaled by
+// 1.03 and shifted, with 4 points missing, 0.05 noise and ten clutter points per model point over three
+// times the extent; or the clutter alone. Written as CSV files of the running test's own.
+struct DenseScene {
+  std::string model, scene, empty;
+};
+
+DenseScene writeDenseScene() {
+  std::mt19937 rng(29);
+  std::uniform_real_distribution<double> coord(0.0, 100.0), clutter(-150.0, 250.0);
+  std::normal_distribution<double> noise(0.0, 0.05);
+  std::vector<std::pair<double, double>> model;
+  while (model.size() < 40) {
+    const double x = coord(rng), y = coord(rng);
+    bool clear = true;
+    for (const auto& [mx, my] : model) clear = clear && std::hypot(x - mx, y - my) >= 5.0;
+    if (clear) model.emplace_back(x, y);
+  }
+  const double a = 131.0 * 3.14159265358979323846 / 180.0, s = 1.03;
+  std::vector<std::pair<double, double>> scene, empty;
+  for (std::size_t i = 4; i < model.size(); ++i) {
+    const auto [x, y] = model[i];
+    scene.emplace_back(s * (std::cos(a) * x - std::sin(a) * y) + 40 + noise(rng),
+                       s * (std::sin(a) * x + std::cos(a) * y) - 25 + noise(rng));
+  }
+  for (int k = 0; k < 400; ++k) {
+    const double x = clutter(rng), y = clutter(rng);
+    scene.emplace_back(x, y);
+    empty.emplace_back(x, y);
+  }
+  std::shuffle(scene.begin(), scene.end(), rng);
+  DenseScene files{outPath("dense_model.csv"), outPath("dense_scene.csv"), outPath("dense_empty.csv")};
+  const auto write = [](const std::string& path, const std::vector<std::pair<double, double>>& points) {
+    std::ofstream out(path);
+    out.precision(10);
+    for (const auto& [x, y] : points) out << x << ',' << y << '\n';
+  };
+  write(files.model, model);
+  write(files.scene, scene);
+  write(files.empty, empty);
+  return files;
+}
+
+}  // namespace
+
+// With nothing but the pose ranges the tool chooses its own search and finds the pose in dense clutter,
+// with the same results on any number of threads, and says which settings it chose.
+TEST(PtmatchCli, MatchWithOnlyThePoseRangesFindsAModelInDenseClutter) {
+  const DenseScene files = writeDenseScene();
+  const std::string common =
+      "match -m '" + files.model + "' '" + files.scene + "' --rotation full --scale 0.95,1.05";
+  const Outcome one = ptmatch(common + " --json --threads 1");
+  ASSERT_EQ(one.status, 0) << one.err;
+  const nlohmann::json run = nlohmann::json::parse(one.out)["runs"][0];
+  const nlohmann::json& pose = run["results"][0]["pose"];
+  EXPECT_NEAR(pose["rotation_deg"].get<double>(), 131.0, 0.1);
+  EXPECT_NEAR(pose["scale"].get<double>(), 1.03, 1e-3);
+  EXPECT_NEAR(pose["translation"][0].get<double>(), 40.0, 0.2);
+  EXPECT_NEAR(pose["translation"][1].get<double>(), -25.0, 0.2);
+  EXPECT_EQ(run["search"]["kind"], "coarse-to-fine");
+  EXPECT_GT(run["search"]["coarse_grid_size"].get<double>(), run["search"]["grid_size"].get<double>());
+  EXPECT_EQ(run["search"]["threads"], 1);
+
+  const Outcome two = ptmatch(common + " --json --threads 2");
+  ASSERT_EQ(two.status, 0) << two.err;
+  EXPECT_EQ(nlohmann::json::parse(two.out)["runs"][0]["results"], run["results"]);
+
+  const Outcome table = ptmatch(common);
+  ASSERT_EQ(table.status, 0) << table.err;
+  EXPECT_NE(table.out.find("search: coarse-to-fine, coarse grid"), std::string::npos) << table.out;
+  // Progress goes only to a terminal: captured, stderr stays empty.
+  EXPECT_EQ(table.err, "");
+}
+
+TEST(PtmatchCli, NoPoseFoundSaysHowCloseTheSearchCameAndWhatStoodInTheWay) {
+  const DenseScene files = writeDenseScene();
+  const Outcome absent =
+      ptmatch("match -m '" + files.model + "' '" + files.empty + "' --rotation full --scale 0.95,1.05");
+  EXPECT_EQ(absent.status, 1);
+  EXPECT_NE(absent.out.find("no pose found: the best pose covered 0."), std::string::npos) << absent.out;
+  EXPECT_NE(absent.out.find("below --min-coverage 0.5"), std::string::npos) << absent.out;
+
+  // 4 of 40 points are missing: asking for 95 % of the model is what fails.
+  const Outcome strict = ptmatch("match -m '" + files.model + "' '" + files.scene +
+                                 "' --rotation full --scale 0.95,1.05 --min-coverage 0.95 --json");
+  EXPECT_EQ(strict.status, 1);
+  const nlohmann::json run = nlohmann::json::parse(strict.out)["runs"][0];
+  EXPECT_EQ(run["limiting_option"], "--min-coverage");
+  EXPECT_NEAR(run["search"]["best_coverage"].get<double>(), 0.9, 1e-9);
+}
+
+TEST(PtmatchCli, CtrlCStopsASearchCleanly) {
+  const DenseScene files = writeDenseScene();
+  // A single run at a grid this fine over any rotation takes far longer than the wait before Ctrl-C; the
+  // time limit only keeps a broken stop from hanging the test.
+  const std::string errFile = outPath("stderr.txt");
+  const std::string script =
+      std::string("'") + PTMATCH_EXE + "' match -m '" + files.model + "' '" + files.scene +
+      "' --rotation full --scale 0.9,1.1 --search single --grid-size 0.2 --time-limit 60 2>'" + errFile +
+      "' & pid=$!; sleep 0.5; kill -INT $pid; wait $pid; echo status=$?";
+  FILE* pipe = popen(script.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string out;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) out.append(buf, n);
+  pclose(pipe);
+  EXPECT_NE(out.find("status=130"), std::string::npos) << out;
+  EXPECT_NE(readFile(errFile).find("interrupted (Ctrl-C)"), std::string::npos) << readFile(errFile);
+}

@@ -10,6 +10,7 @@
 #include "conventions.h"
 #include "io.h"
 #include "report.h"
+#include "scene_run.h"
 
 namespace ptmatch_cli {
 namespace {
@@ -161,29 +162,15 @@ xcPointMatcher trainTool(const TrainOptions& o) {
   return tool;
 }
 
-// Runs the tool on one data set under the time limit, turning a stop into a message naming the source.
-void runOne(const xcPointMatcher& tool, const xcPointMatcherRunParams& params, const RunOptions& o,
-            RunRecord& record) {
-  describeModel(tool, record);
-  std::unique_ptr<xcAttentionScope> limit;
-  if (o.timeLimit > 0) limit = std::make_unique<xcAttentionScope>(o.timeLimit);
-  try {
-    tool.run(record.data, params, record.results);
-  } catch (const xcStopRequested&) {
-    char limit[32];
-    std::snprintf(limit, sizeof limit, "%g", o.timeLimit);
-    throw CliError(record.source + ": stopped by the time limit of " + limit + " s");
-  } catch (const xcException& e) {
-    throw CliError(record.source + ": run failed: " + oneLine(e.what()));
-  }
-}
-
 int runTool(const std::string& command, const xcPointMatcher& tool, const std::vector<std::string>& dataFiles,
             const RunOptions& o) {
   const std::string badLimit = ptmatch_conventions::timeLimitError(o.timeLimit, "--time-limit", "0");
   if (!badLimit.empty()) throw CliError(badLimit);
   if (!o.svg.empty() && dataFiles.size() != 1) throw CliError("--svg: draws one run; give one data file");
-  const xcPointMatcherRunParams params = buildParams(o);
+  const bool gridLeftToTool = o.gridSize.empty() || o.gridSize == "auto";
+  const SceneSettings settings =
+      sceneSettings(tool, buildParams(o), o.search, gridLeftToTool, o.threads, o.timeLimit, o.json);
+  const InterruptGuard interrupts;
   int status = kFound;
   nlohmann::ordered_json runs = nlohmann::ordered_json::array();
   for (const std::string& file : dataFiles) {
@@ -191,7 +178,7 @@ int runTool(const std::string& command, const xcPointMatcher& tool, const std::v
       RunRecord record;
       record.source = file;
       record.data = readPoints(file, o.columns).points;
-      runOne(tool, params, o, record);
+      runScene(tool, settings, record);
       if (record.results.results().empty() && status == kFound) status = kNothingFound;
       if (o.json) {
         runs.push_back(runJson(record));

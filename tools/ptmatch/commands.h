@@ -29,7 +29,9 @@ struct RunOptions {
   double minCoverage = 0.5;
   std::string startPose, rotation, scale, xRange, yRange, gridSize, captureRange;
   int maxResults = 1;
-  double timeLimit = 0;  // seconds; 0 means no limit
+  double timeLimit = 0;      // seconds; 0 means no limit
+  std::string search;        // --search: "", "coarse-to-fine" or "single" (scene_run.h)
+  std::int32_t threads = 0;  // 0: the machine's cores
   bool json = false;
   std::string svg;
   PointColumns columns;

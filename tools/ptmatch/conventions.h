@@ -118,6 +118,21 @@ inline std::string snapError(double snap, const std::string& name, const std::st
          shortNumber(snap);
 }
 
+// The searches a points-trained voting tool offers, by the names both the tool (--search) and Python
+// (search=) take: a coarse stage at a grid chosen from the data then fine runs around its poses (the
+// default whenever the grid size is left to the tool), or one run over the whole ranges.
+inline constexpr const char* kSearchCoarseToFine = "coarse-to-fine";
+inline constexpr const char* kSearchSingle = "single";
+
+// Threads of one search: 0 means every core; the library takes 1 to 256.
+constexpr int kMaxSearchThreads = 256;
+
+inline std::string threadsError(long long threads, const std::string& name, const std::string& allCores) {
+  if (threads >= 0 && threads <= kMaxSearchThreads) return "";
+  return name + " must be from 1 to " + std::to_string(kMaxSearchThreads) + ", or " + allCores +
+         " for every core, not " + std::to_string(threads);
+}
+
 // The library's messages name its own classes and modes; these are what users see instead. Matched by
 // prefix, so the longer texts come first.
 inline std::string userMessage(std::string text) {

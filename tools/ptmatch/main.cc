@@ -10,6 +10,7 @@
 #include "batch.h"
 #include "commands.h"
 #include "io.h"
+#include "scene_run.h"
 
 namespace ptmatch_cli {
 namespace {
@@ -37,6 +38,7 @@ std::string conversionMessage(const std::string& text) {
       {"--max-image-pels", "an integer number of pels > 0"},
       {"--snap", "a distance > 0, or 0 for a fifth of the shorter step"},
       {"--seed", "an integer >= 0"},
+      {"--threads", "an integer from 1 to 256, or 0 for every core"},
   };
   const std::string prefix = "Could not convert: ";
   const std::size_t equals = text.find(" = ");
@@ -89,7 +91,15 @@ void addRunOptions(CLI::App& cmd, RunOptions& o, bool withSvg) {
   cmd.add_option("--scale", o.scale, "scale factors allowed: FACTOR or MIN,MAX (default 1)");
   cmd.add_option("--x-range", o.xRange, "x translation allowed: MIN,MAX or full (default full)");
   cmd.add_option("--y-range", o.yRange, "y translation allowed: MIN,MAX or full (default full)");
-  cmd.add_option("--grid-size", o.gridSize, "search grid size, or auto (default)");
+  cmd.add_option("--grid-size", o.gridSize,
+                 "grid size of the search (of its fine stages), or auto (default): the tool's own, a quarter "
+                 "of the model's closest pair");
+  cmd.add_option("--search", o.search,
+                 "coarse-to-fine (default when the grid size is auto): a coarse stage at a grid chosen from "
+                 "the data, then the tool's grid around its poses; single: one run over the whole ranges "
+                 "(default with a --grid-size number)")
+      ->check(CLI::IsMember({kCoarseToFine, kSingle}));
+  cmd.add_option("--threads", o.threads, "threads of one search (default 0: every core)");
   cmd.add_option("--capture-range", o.captureRange, "capture range, or auto (default)");
   cmd.add_option("--max-results", o.maxResults, "most poses to report (default 1)");
   cmd.add_option("--time-limit", o.timeLimit, "stop the search after this many seconds (0: no limit)");
@@ -178,6 +188,9 @@ int main(int argc, char** argv) {
     if (*batchCmd) return batchCommand(train, batch, run);
     if (*gridCmd) return gridCommand(grid);
     return demoCommand(seed, run);
+  } catch (const Interrupted& e) {
+    reportError(e.what());
+    return kInterrupted;
   } catch (const std::exception& e) {
     // CliError already names the file or option; anything else is the library's own message.
     reportError(e.what());

@@ -33,7 +33,78 @@ const char* modeName(xcPointMatcherDefs::Mode mode) {
   }
 }
 
+// The search's settings as the table shows them.
+std::string searchLine(const xcCoarseFineReport& r) {
+  char line[320];
+  if (r.coarseStage) {
+    std::snprintf(line, sizeof line,
+                  "  search: coarse-to-fine, coarse grid %.4g (capture %.4g) in %d sector%s, fine grid %.4g "
+                  "(capture %.4g) around %d pose%s, %d thread%s\n",
+                  r.coarseGridSize, r.coarseCaptureRange, r.sectors, r.sectors == 1 ? "" : "s",
+                  r.fineGridSize, r.fineCaptureRange, r.fineStages, r.fineStages == 1 ? "" : "s", r.threads,
+                  r.threads == 1 ? "" : "s");
+    std::string text = line;
+    if (!r.intermediateGridSizes.empty()) {
+      text.insert(text.find(", fine grid"), ", then grid");
+      std::string grids;
+      for (double g : r.intermediateGridSizes) grids += (grids.empty() ? " " : ", ") + format("%.4g", g);
+      text.insert(text.find(", fine grid"), grids);
+    }
+    return text;
+  } else {
+    std::snprintf(line, sizeof line,
+                  "  search: one run at grid %.4g (capture %.4g): a coarse stage would not pay here\n",
+                  r.fineGridSize, r.fineCaptureRange);
+  }
+  return line;
+}
+
+// Why nothing was found, from the coarse-to-fine search's report.
+std::string noPoseLine(const RunRecord& record) {
+  if (!record.search) return "  no pose found\n";
+  const xcCoarseFineReport& r = *record.search;
+  char line[320];
+  std::snprintf(line, sizeof line,
+                "  no pose found: the best pose covered %.3f of the model, below --min-coverage %.3g",
+                r.bestCoverage, record.minCoverage);
+  std::string text = line;
+  const std::string option = optionOf(r.limitingSetting);
+  if (!option.empty()) {
+    text += "; most likely in the way: " + option;
+  } else {
+    text += "; the model is most likely not in the data, or not at the rotation and scale allowed";
+  }
+  return text + "\n";
+}
+
+nlohmann::ordered_json searchJson(const xcCoarseFineReport& r) {
+  nlohmann::ordered_json j = {{"kind", r.coarseStage ? "coarse-to-fine" : "single"}};
+  if (r.coarseStage) {
+    j["coarse_grid_size"] = r.coarseGridSize;
+    j["coarse_capture_range"] = r.coarseCaptureRange;
+    j["sectors"] = r.sectors;
+    j["coarse_poses"] = r.coarsePoses;
+  }
+  if (!r.intermediateGridSizes.empty()) j["intermediate_grid_sizes"] = r.intermediateGridSizes;
+  j["grid_size"] = r.fineGridSize;
+  j["capture_range"] = r.fineCaptureRange;
+  j["fine_stages"] = r.fineStages;
+  j["threads"] = r.threads;
+  j["coarse_time_s"] = r.coarseSeconds;
+  j["fine_time_s"] = r.fineSeconds;
+  j["best_coverage"] = r.bestCoverage;
+  return j;
+}
+
 }  // namespace
+
+std::string optionOf(const std::string& setting) {
+  if (setting == "minCoverage") return "--min-coverage";
+  if (setting == "scaleUncertainty") return "--scale";
+  if (setting == "rotationUncertainty") return "--rotation";
+  if (setting == "translationUncertainty") return "--x-range/--y-range";
+  return "";
+}
 
 void describeModel(const xcPointMatcher& tool, RunRecord& record) {
   if (tool.trainMode() != xcPointMatcherDefs::ePointToGrid) {
@@ -129,13 +200,21 @@ nlohmann::ordered_json runJson(const RunRecord& record) {
     entry["correspondences"] = pairs;
     results.push_back(entry);
   }
-  return {{"file", record.source},
-          {"ok", true},
-          {"data_points", record.data.size()},
-          {"model_points", record.model.size()},
-          {"time_s", record.results.time()},
-          {"found", !record.results.results().empty()},
-          {"results", results}};
+  nlohmann::ordered_json out = {{"file", record.source},
+                                {"ok", true},
+                                {"data_points", record.data.size()},
+                                {"model_points", record.model.size()},
+                                {"time_s", record.results.time()},
+                                {"found", !record.results.results().empty()},
+                                {"results", results}};
+  if (record.search) {
+    out["search"] = searchJson(*record.search);
+    if (record.results.results().empty()) {
+      const std::string option = optionOf(record.search->limitingSetting);
+      out["limiting_option"] = option.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(option);
+    }
+  }
+  return out;
 }
 
 void printTable(std::ostream& out, const RunRecord& record) {
@@ -143,8 +222,9 @@ void printTable(std::ostream& out, const RunRecord& record) {
   out << record.source << ": " << record.data.size() << " data points, " << record.model.size()
       << " model points, " << results.size() << (results.size() == 1 ? " result" : " results") << " in "
       << format("%.4f", record.results.time()) << " s\n";
+  if (record.search) out << searchLine(*record.search);
   if (results.empty()) {
-    out << "  no pose found\n";
+    out << noPoseLine(record);
     return;
   }
   out << "   #  coverage  fit_error  rotation_deg     scale          tx          ty  matched\n";

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -19,7 +20,12 @@ struct RunRecord {
   std::vector<xcVector<2>> model;           // the model points (a pattern's set pels in client coordinates)
   std::vector<xcPair<std::int32_t>> nodes;  // for a pattern-trained tool: the pel of each model point
   xcPointMatcherResultSet results;
+  double minCoverage = 0.5;                  // the run's least coverage, for the "no pose found" note
+  std::optional<xcCoarseFineReport> search;  // what the coarse-to-fine search chose, when it ran
 };
+
+// The option that stands for a setting the coarse-to-fine search names as most likely in the way.
+std::string optionOf(const std::string& setting);
 
 // The model points of a trained tool, and for a pattern-trained tool the pel each one came from.
 void describeModel(const xcPointMatcher& tool, RunRecord& record);
