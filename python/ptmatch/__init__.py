@@ -76,13 +76,13 @@ def pose(rotation=0.0, scale=1.0, translation=(0.0, 0.0)):
     return _np.array([[c, -s, translation[0]], [s, c, translation[1]]], dtype=float)
 
 
-def match_many(tool, scenes, params=None, *, threads=None, time_limit=None, **keywords):
+def match_many(tool, scenes, params=None, *, threads=None, time_limit=None, search=None, **keywords):
     """Runs `tool` on each (M, 2) array of `scenes` on a pool of `threads` threads (0 or None: one per
     core) sharing the one tool, with the GIL released; returns a list of ResultSet in the order of the
     scenes. Takes what PointMatcher.run takes: a RunParams and/or keywords, and time_limit (seconds) for
-    each scene's search. Ctrl-C stops every search with KeyboardInterrupt; a failed scene raises its error,
+    each scene's search, and search= as run takes it (each scene's search on one thread). Ctrl-C stops every search with KeyboardInterrupt; a failed scene raises its error,
     the earliest one's when several fail. ptmatch.dask spreads scenes over the workers of a cluster."""
-    return tool.run_many(scenes, params, threads=threads, time_limit=time_limit, **keywords)
+    return tool.run_many(scenes, params, threads=threads, time_limit=time_limit, search=search, **keywords)
 
 
 def apply_pose(pose, points):

@@ -74,6 +74,7 @@ def match_many(
     *,
     threads: Optional[int] = None,
     time_limit: Optional[float] = None,
+    search: Optional[str] = None,
     **keywords: Any,
 ) -> List[ResultSet]:
     """Runs the tool on every scene on a pool of threads, GIL released; results in the scenes' order."""

@@ -248,6 +248,7 @@ class PointMatcher:
         *,
         threads: Optional[int] = None,
         time_limit: Optional[float] = None,
+        search: Optional[str] = None,
         min_coverage: float = ...,
         start_pose: Optional[ArrayLike] = ...,
         rotation_range: RangeArg = ...,

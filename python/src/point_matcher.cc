@@ -125,6 +125,23 @@ double patternFitError(const xcPointMatcher& tool, const xcPointMatcherResult& r
   return n ? std::sqrt(std::min(clientSum, pelSum) / static_cast<double>(n)) : 0.0;
 }
 
+// threads= of run and run_many: None or 0 for one per core.
+int threadCountOf(const py::object& threadsArg) {
+  long long n = 0;
+  if (!threadsArg.is_none()) {
+    if (py::isinstance<py::bool_>(threadsArg) || !py::isinstance<py::int_>(threadsArg))
+      throw py::type_error("threads must be an integer, or 0 or None for one per core, not " +
+                           py::repr(threadsArg).cast<std::string>());
+    n = threadsArg.cast<long long>();
+  }
+  const std::string refused =
+      ptmatch_conventions::threadsError(static_cast<double>(n), "threads", "0 or None");
+  if (!refused.empty()) throw xcPointMatcherDefs::BadParams(xfWiden(refused));
+  if (n > 0) return static_cast<int>(n);
+  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return std::min(cores, ptmatch_conventions::kMaxThreads);
+}
+
 // search= and threads= of run: which search, and how many threads the coarse-to-fine one may use.
 struct SearchChoice {
   bool coarseToFine = false;
@@ -151,83 +168,9 @@ SearchChoice searchChoice(const xcPointMatcher& tool, const xcPointMatcherRunPar
         xfWiden(std::string("search=\"") + conv::kSearchCoarseToFine +
                 "\" serves tools trained from points with mode \"auto\"; use search=\"single\""));
   choice.coarseToFine = name == conv::kSearchCoarseToFine || (name.empty() && p.autoGridSize() && votingTool);
-  long long count = 0;
-  if (!threads.is_none()) {
-    if (py::isinstance<py::bool_>(threads) || !py::isinstance<py::int_>(threads))
-      throw py::type_error("threads must be an integer, or None for every core, not " +
-                           py::repr(threads).cast<std::string>());
-    count = threads.cast<long long>();
-  }
-  const std::string refused = conv::threadsError(count, "threads", "0 or None");
-  if (!refused.empty()) throw xcPointMatcherDefs::BadParams(xfWiden(refused));
-  if (count == 0) count = std::max(1u, std::thread::hardware_concurrency());
+  const int count = threadCountOf(threads);
   choice.params.threads(static_cast<std::int32_t>(count));
   return choice;
-}
-
-ResultSet run(const PointMatcher& self, const py::handle& data, const py::object& paramsArg,
-              const py::object& timeLimitArg, const py::object& search, const py::object& threads,
-              const py::kwargs& keywords) {
-  const std::vector<xcVector<2>> points = pointsFromArray(data, "data");
-  if (!paramsArg.is_none() && !py::isinstance<xcPointMatcherRunParams>(paramsArg))
-    throw py::type_error("params must be a ptmatch.RunParams or None, not " +
-                         py::repr(paramsArg).cast<std::string>() + "; give settings as keywords (scale=...)");
-  std::optional<double> timeLimit;
-  if (!timeLimitArg.is_none()) {
-    if (py::isinstance<py::bool_>(timeLimitArg) || !py::hasattr(timeLimitArg, "__float__"))
-      throw py::type_error("time_limit must be a number of seconds, or 0 or None for no limit, not " +
-                           py::repr(timeLimitArg).cast<std::string>());
-    timeLimit = timeLimitArg.cast<double>();
-  }
-  xcPointMatcherRunParams p =
-      paramsArg.is_none() ? xcPointMatcherRunParams() : paramsArg.cast<xcPointMatcherRunParams>();
-  applyRunKeywords(p, keywords);
-  const SearchChoice choice = searchChoice(self.tool, p, search, threads);
-  xcPointMatcherResultSet results;
-  xcCoarseFineReport report;
-  const RunCounter::Guard guard(self.runs);
-  runInterruptible(
-      [&] {
-        if (choice.coarseToFine) {
-          xfCoarseFineRun(self.tool, points, p, choice.params, results, &report);
-        } else {
-          self.tool.run(points, p, results);
-        }
-      },
-      timeLimit);
-  ResultSet wrapped = resultSetOf(results);
-  if (choice.coarseToFine) wrapped.search = report;
-  for (Result& x : wrapped.results) {
-    if (x.r.runMode() == xcPointMatcherDefs::ePointToGrid)
-      x.dataFitError = patternFitError(self.tool, x.r, points);
-  }
-  return wrapped;
-}
-
-// The pairs of a pattern result: every set pattern pel that holds a data point, in raster order.
-py::tuple gridCorrespondences(const PointMatcher& self, const Result& wrapped) {
-  const xcPointMatcherResult& result = wrapped.r;
-  if (result.runMode() != xcPointMatcherDefs::ePointToGrid)
-    throw xcPointMatcherDefs::NotRun(
-        L"grid_correspondences: this result is from a points-trained tool; its pairs are "
-        L"result.model_indices and result.data_indices");
-  if (!self.tool.isTrained() || self.tool.trainMode() != xcPointMatcherDefs::ePointToGrid)
-    throw xcPointMatcherDefs::NotTrained(
-        L"grid_correspondences: call it on the pattern-trained tool that produced the result");
-  const xcPelBuffer_const<std::uint8_t>& pattern = self.tool.pattern();
-  std::vector<xcPair<std::int32_t>> positions;
-  std::vector<std::int32_t> data;
-  for (std::int32_t row = 0; row < pattern.height(); ++row) {
-    for (std::int32_t col = 0; col < pattern.width(); ++col) {
-      if (pattern.rowAt(row)[col] == 0) continue;
-      const xcPair<std::int32_t> pel(pattern.offset().x() + col, pattern.offset().y() + row);
-      const std::int32_t index = result.gridToDataMap(pel);
-      if (index < 0) continue;
-      positions.push_back(pel);
-      data.push_back(index);
-    }
-  }
-  return py::make_tuple(arrayFromPairs(positions), arrayFromInt32s(data));
 }
 
 // The run parameters of a call: params (a RunParams or None) with the keywords applied over them.
@@ -259,21 +202,58 @@ ResultSet wrapResults(const PointMatcher& self, const xcPointMatcherResultSet& r
   return wrapped;
 }
 
-// threads= of run_many: None or 0 for one per core.
-int threadCountOf(const py::object& threadsArg) {
-  long long n = 0;
-  if (!threadsArg.is_none()) {
-    if (py::isinstance<py::bool_>(threadsArg) || !py::isinstance<py::int_>(threadsArg))
-      throw py::type_error("threads must be an integer, or 0 or None for one per core, not " +
-                           py::repr(threadsArg).cast<std::string>());
-    n = threadsArg.cast<long long>();
+// One scene's search as the choice says, with the report of a coarse-to-fine search kept in its place.
+void searchScene(const PointMatcher& self, const std::vector<xcVector<2>>& points,
+                 const xcPointMatcherRunParams& p, const SearchChoice& choice,
+                 xcPointMatcherResultSet& results, std::optional<xcCoarseFineReport>& report) {
+  if (choice.coarseToFine) {
+    report.emplace();
+    xfCoarseFineRun(self.tool, points, p, choice.params, results, &*report);
+  } else {
+    self.tool.run(points, p, results);
   }
-  const std::string refused =
-      ptmatch_conventions::poolThreadsError(static_cast<double>(n), "threads", "0 or None");
-  if (!refused.empty()) throw xcPointMatcherDefs::BadParams(xfWiden(refused));
-  if (n > 0) return static_cast<int>(n);
-  const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  return std::min(cores, ptmatch_conventions::kMaxPoolThreads);
+}
+
+ResultSet run(const PointMatcher& self, const py::handle& data, const py::object& paramsArg,
+              const py::object& timeLimitArg, const py::object& search, const py::object& threads,
+              const py::kwargs& keywords) {
+  const std::vector<xcVector<2>> points = pointsFromArray(data, "data");
+  const xcPointMatcherRunParams p = runParamsOf(paramsArg, keywords);
+  const std::optional<double> timeLimit = timeLimitOf(timeLimitArg);
+  const SearchChoice choice = searchChoice(self.tool, p, search, threads);
+  xcPointMatcherResultSet results;
+  std::optional<xcCoarseFineReport> report;
+  const RunCounter::Guard guard(self.runs);
+  runInterruptible([&] { searchScene(self, points, p, choice, results, report); }, timeLimit);
+  ResultSet wrapped = wrapResults(self, results, points);
+  wrapped.search = report;
+  return wrapped;
+}
+
+// The pairs of a pattern result: every set pattern pel that holds a data point, in raster order.
+py::tuple gridCorrespondences(const PointMatcher& self, const Result& wrapped) {
+  const xcPointMatcherResult& result = wrapped.r;
+  if (result.runMode() != xcPointMatcherDefs::ePointToGrid)
+    throw xcPointMatcherDefs::NotRun(
+        L"grid_correspondences: this result is from a points-trained tool; its pairs are "
+        L"result.model_indices and result.data_indices");
+  if (!self.tool.isTrained() || self.tool.trainMode() != xcPointMatcherDefs::ePointToGrid)
+    throw xcPointMatcherDefs::NotTrained(
+        L"grid_correspondences: call it on the pattern-trained tool that produced the result");
+  const xcPelBuffer_const<std::uint8_t>& pattern = self.tool.pattern();
+  std::vector<xcPair<std::int32_t>> positions;
+  std::vector<std::int32_t> data;
+  for (std::int32_t row = 0; row < pattern.height(); ++row) {
+    for (std::int32_t col = 0; col < pattern.width(); ++col) {
+      if (pattern.rowAt(row)[col] == 0) continue;
+      const xcPair<std::int32_t> pel(pattern.offset().x() + col, pattern.offset().y() + row);
+      const std::int32_t index = result.gridToDataMap(pel);
+      if (index < 0) continue;
+      positions.push_back(pel);
+      data.push_back(index);
+    }
+  }
+  return py::make_tuple(arrayFromPairs(positions), arrayFromInt32s(data));
 }
 
 // Searches the scenes on a pool of threads sharing the one tool. Each scene's search is armed as a single
@@ -281,7 +261,8 @@ int threadCountOf(const py::object& threadsArg) {
 // scene fails no further scene is started, the scenes in progress finish, and the failure of the earliest
 // failed scene is raised: the one a loop of single runs would have raised.
 py::list runMany(const PointMatcher& self, const py::iterable& scenes, const py::object& paramsArg,
-                 const py::object& threadsArg, const py::object& timeLimitArg, const py::kwargs& keywords) {
+                 const py::object& threadsArg, const py::object& timeLimitArg, const py::object& search,
+                 const py::kwargs& keywords) {
   std::vector<std::vector<xcVector<2>>> data;
   for (const py::handle& scene : scenes) {
     const std::string name = "scenes[" + std::to_string(data.size()) + "]";
@@ -291,7 +272,10 @@ py::list runMany(const PointMatcher& self, const py::iterable& scenes, const py:
   const std::optional<double> timeLimit = timeLimitOf(timeLimitArg);
   const std::size_t threads =
       std::min<std::size_t>(static_cast<std::size_t>(threadCountOf(threadsArg)), data.size());
+  // The scenes share the threads: each one's search runs on the thread that took it.
+  const SearchChoice choice = searchChoice(self.tool, p, search, py::int_(1));
   std::vector<xcPointMatcherResultSet> sets(data.size());
+  std::vector<std::optional<xcCoarseFineReport>> reports(data.size());
   std::vector<std::exception_ptr> failures(data.size());
   const RunCounter::Guard guard(self.runs);
   runStoppable([&](xcStopSource& stop) {
@@ -300,7 +284,7 @@ py::list runMany(const PointMatcher& self, const py::iterable& scenes, const py:
     auto work = [&] {
       for (std::size_t i = next++; i < data.size() && !failed; i = next++) {
         try {
-          runArmed([&] { self.tool.run(data[i], p, sets[i]); }, stop, timeLimit);
+          runArmed([&] { searchScene(self, data[i], p, choice, sets[i], reports[i]); }, stop, timeLimit);
         } catch (...) {
           failures[i] = std::current_exception();
           failed = true;
@@ -322,7 +306,11 @@ py::list runMany(const PointMatcher& self, const py::iterable& scenes, const py:
     if (failures[i]) rethrowForScene(failures[i], i);
   }
   py::list results;
-  for (std::size_t i = 0; i < sets.size(); ++i) results.append(py::cast(wrapResults(self, sets[i], data[i])));
+  for (std::size_t i = 0; i < sets.size(); ++i) {
+    ResultSet wrapped = wrapResults(self, sets[i], data[i]);
+    wrapped.search = reports[i];
+    results.append(py::cast(std::move(wrapped)));
+  }
   return results;
 }
 
@@ -374,15 +362,15 @@ void bindPointMatcher(py::module_& m) {
   cls.def(
       "grid_correspondences", &gridCorrespondences, py::arg("result"),
       "For a result of a pattern-trained tool: (positions (K, 2) int32 pattern pels, data_indices (K,)).");
-  cls.def(
-      "run_many", &runMany, py::arg("scenes"), py::arg("params") = py::none(), py::kw_only(),
-      py::arg("threads") = py::none(), py::arg("time_limit") = py::none(),
-      "Runs the tool on each of a sequence of (M, 2) data arrays, as run does with the same params and "
-      "keywords, on `threads` threads (0 or None: one per core) sharing this one tool, GIL released. Returns "
-      "a list of ResultSet in the order of the scenes. time_limit (seconds) bounds each scene's search "
-      "(TimeLimitExpired); Ctrl-C stops them all (KeyboardInterrupt). A failing scene raises its error "
-      "once the scenes already started have finished; the earliest failed scene's error is raised, with "
-      "its index as the exception's `scene`.");
+  cls.def("run_many", &runMany, py::arg("scenes"), py::arg("params") = py::none(), py::kw_only(),
+          py::arg("threads") = py::none(), py::arg("time_limit") = py::none(), py::arg("search") = py::none(),
+          "Runs the tool on each of a sequence of (M, 2) data arrays, as run does with the same params, "
+          "keywords and search (each scene's search on one thread), on `threads` threads (0 or None: one per "
+          "core) sharing this one tool, GIL released. Returns "
+          "a list of ResultSet in the order of the scenes. time_limit (seconds) bounds each scene's search "
+          "(TimeLimitExpired); Ctrl-C stops them all (KeyboardInterrupt). A failing scene raises its error "
+          "once the scenes already started have finished; the earliest failed scene's error is raised, with "
+          "its index as the exception's `scene`.");
   addArchiving<PointMatcher>(cls, [](PointMatcher& p) -> xcPointMatcher& { return p.tool; });
 }
 

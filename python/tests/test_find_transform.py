@@ -79,7 +79,7 @@ def test_search_settings_are_refused_with_what_they_take(exhaustive_tool):
     tool = ptmatch.PointMatcher()
     tool.train(dense_scene()[0])
     data = dense_scene()[1]
-    with pytest.raises(ptmatch.BadParams, match="threads must be from 1 to 256, or 0 or None for every core, not -1"):
+    with pytest.raises(ptmatch.BadParams, match="threads must be a whole number from 1 to 256, or 0 or None for one per core, not -1"):
         tool.run(data, threads=-1)
     with pytest.raises(ptmatch.BadParams, match="not 300"):
         tool.run(data, threads=300)

@@ -60,12 +60,16 @@ void writeFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// A batch line without what only a batch has (its id and wall time) and without the search time, which
-// differs between any two runs.
+// A batch line without what only a batch has (its id and wall time), without the search's times, which
+// differ between any two runs, and without its thread count (a batch searches each scene on one thread;
+// the results do not depend on it).
 json comparable(json entry) {
   entry.erase("id");
   entry.erase("wall_s");
   entry.erase("time_s");
+  if (entry.contains("search")) {
+    for (const char* key : {"coarse_time_s", "fine_time_s", "threads"}) entry["search"].erase(key);
+  }
   return entry;
 }
 

@@ -23,7 +23,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kMaxThreads = ptmatch_conventions::kMaxPoolThreads;
+constexpr int kMaxThreads = ptmatch_conventions::kMaxThreads;
 // Lines are written in input order, so a slow scene holds back the lines after it. The pool runs at most
 // this many scenes per thread beyond the last line written, which bounds the finished lines held waiting.
 constexpr std::size_t kScenesAheadPerThread = 64;
@@ -36,18 +36,19 @@ double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// One scene to run: its options and parameters, or why its settings were refused.
+// One scene to run: its options and how they search it, or why its settings were refused.
 struct Job {
   const BatchScene* scene = nullptr;
   RunOptions options;
-  xcPointMatcherRunParams params;
+  SceneSettings settings;
   std::string refused;
 };
 
 struct Outcome {
   std::string line;  // the JSON line, without its newline
   int status = kFound;
-  std::string error;  // for stderr, "" when the scene ran
+  std::string error;         // for stderr, "" when the scene ran
+  bool interrupted = false;  // Ctrl-C stopped the scene: no line, and the batch ends
 };
 
 // Invalid UTF-8 in a file name or message is replaced rather than thrown: one odd name must not end a batch.
@@ -67,9 +68,13 @@ Outcome runJob(const xcPointMatcher& tool, const Job& job) {
     try {
       RunRecord record;
       record.source = scene.file;
-      runFile(tool, job.params, job.options, record);
+      runFile(tool, job.settings, job.options, record);
       line.update(runJson(record));
       outcome.status = record.results.results().empty() ? kNothingFound : kFound;
+    } catch (const Interrupted&) {
+      // Not a failure of the scene: it gets no line, so that --resume runs it again.
+      outcome.interrupted = true;
+      return outcome;
     } catch (const std::exception& e) {  // CliError names the file; anything else is still this scene's
       error = e.what();
     }
@@ -175,6 +180,8 @@ int runJobs(const xcPointMatcher& tool, const std::vector<Job>& jobs, int thread
         outcome = std::move(*outcomes[written]);
         outcomes[written].reset();
       }
+      if (outcome.interrupted)
+        throw Interrupted("interrupted (Ctrl-C); the scenes written are whole, and --resume runs the rest");
       out.append(outcome.line);
       if (!outcome.error.empty()) progress.error(outcome.error);
       status = std::max(status, outcome.status);
@@ -200,16 +207,18 @@ int runJobs(const xcPointMatcher& tool, const std::vector<Job>& jobs, int thread
 
 // The scenes' jobs, without those already finished. Settings are turned into parameters here, on one
 // thread, so that a warning about them is printed once per scene and whole.
-std::vector<Job> makeJobs(const std::vector<BatchScene>& scenes, const FinishedScenes& finished,
-                          const RunOptions& run, const xcPointMatcherRunParams& params) {
+// Each scene's search runs on the one pool thread that took it.
+std::vector<Job> makeJobs(const xcPointMatcher& tool, const std::vector<BatchScene>& scenes,
+                          const FinishedScenes& finished, const RunOptions& run,
+                          const SceneSettings& settings) {
   std::vector<Job> jobs;
   for (const BatchScene& scene : scenes) {
     if (finished.ids.count(scene.id)) continue;
-    Job job{&scene, run, params, ""};
+    Job job{&scene, run, settings, ""};
     if (!scene.settings.empty()) {
       try {
         job.options = sceneRunOptions(run, scene);
-        job.params = runParams(job.options);
+        job.settings = sceneSettingsFor(tool, job.options, runParams(job.options), 1);
       } catch (const CliError& e) {
         job.refused = scene.where + ": " + e.what();
       }
@@ -220,11 +229,8 @@ std::vector<Job> makeJobs(const std::vector<BatchScene>& scenes, const FinishedS
 }
 
 // The threads --threads asks for; 0 (the default) is one per core.
-int threadCount(const std::string& asked) {
-  double n = 0;
-  if (!asked.empty() && parseNumber(asked, n) != NumberText::kNumber)
-    throw CliError(ptmatch_conventions::poolThreadsRule("--threads", "0") + ", not \"" + asked + "\"");
-  const std::string refused = ptmatch_conventions::poolThreadsError(n, "--threads", "0");
+int threadCount(std::int32_t n) {
+  const std::string refused = ptmatch_conventions::threadsError(n, "--threads", "0");
   if (!refused.empty()) throw CliError(refused);
   if (n > 0) return static_cast<int>(n);
   return std::min(static_cast<int>(std::max(1u, std::thread::hardware_concurrency())), kMaxThreads);
@@ -240,15 +246,17 @@ void addBatchOptions(CLI::App& cmd, BatchOptions& o) {
                  "CSV or JSON Lines listing file, optional id and per-scene settings (start_pose, ...)");
   cmd.add_option("-o,--output", o.output, "JSON Lines file to write, one line per scene (default stdout)");
   cmd.add_flag("--resume", o.resume, "skip the scenes already in the output file and append the rest");
-  cmd.add_option("--threads", o.threads, "scenes searched at once (default 0: one per core)");
 }
 
-int batchCommand(const TrainOptions& train, const BatchOptions& batch, const RunOptions& run) {
+int batchCommand(const TrainOptions& train, const BatchOptions& batch, const RunOptions& options) {
+  // The lines are JSON, and the batch draws its own progress line in place of each search's.
+  RunOptions run = options;
+  run.json = true;
   const bool trains = !train.model.empty() || !train.pattern.empty();
   if (batch.tool.empty() != trains) throw CliError("give exactly one of --tool, --model and --pattern");
   const std::string badLimit = ptmatch_conventions::timeLimitError(run.timeLimit, "--time-limit", "0");
   if (!badLimit.empty()) throw CliError(badLimit);
-  const int threads = threadCount(batch.threads);
+  const int threads = threadCount(run.threads);
   std::vector<BatchScene> scenes = scenesFromArguments(batch.inputs);
   if (!batch.manifest.empty()) {
     const std::vector<BatchScene> listed = scenesFromManifest(batch.manifest);
@@ -258,10 +266,11 @@ int batchCommand(const TrainOptions& train, const BatchOptions& batch, const Run
   checkUniqueIds(scenes);
   const xcPointMatcherRunParams params = runParams(run);
   const xcPointMatcher tool = trains ? trainedTool(train) : loadTool(batch.tool);
+  const SceneSettings settings = sceneSettingsFor(tool, run, params, 1);
 
   FinishedScenes finished;
   BatchOutput out(batch.output, batch.resume, finished);
-  const std::vector<Job> jobs = makeJobs(scenes, finished, run, params);
+  const std::vector<Job> jobs = makeJobs(tool, scenes, finished, run, settings);
   Progress progress(jobs.size(), ::isatty(STDERR_FILENO) == 1);
   if (batch.resume)
     progress.note(std::to_string(finished.ids.size()) + " scenes already in " + batch.output + ", " +
@@ -269,6 +278,7 @@ int batchCommand(const TrainOptions& train, const BatchOptions& batch, const Run
                   (finished.tornBytes ? "; its unfinished last line was cut off" : ""));
   const int pool = static_cast<int>(
       std::min<std::size_t>(static_cast<std::size_t>(threads), std::max<std::size_t>(jobs.size(), 1)));
+  const InterruptGuard interrupts;
   const int status = std::max(finished.status, runJobs(tool, jobs, pool, out, progress));
   progress.finish();
   return status;

@@ -17,7 +17,6 @@ struct BatchOptions {
   std::string manifest;             // --manifest: CSV or JSON Lines
   std::string output;               // -o: the JSON Lines file; "" or "-" for standard output
   bool resume = false;
-  std::string threads;  // "": one per core
 };
 
 // The options batch adds beside the training and run options.

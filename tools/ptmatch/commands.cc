@@ -167,9 +167,7 @@ int runTool(const std::string& command, const xcPointMatcher& tool, const std::v
   const std::string badLimit = ptmatch_conventions::timeLimitError(o.timeLimit, "--time-limit", "0");
   if (!badLimit.empty()) throw CliError(badLimit);
   if (!o.svg.empty() && dataFiles.size() != 1) throw CliError("--svg: draws one run; give one data file");
-  const bool gridLeftToTool = o.gridSize.empty() || o.gridSize == "auto";
-  const SceneSettings settings =
-      sceneSettings(tool, buildParams(o), o.search, gridLeftToTool, o.threads, o.timeLimit, o.json);
+  const SceneSettings settings = sceneSettingsFor(tool, o, buildParams(o), o.threads);
   const InterruptGuard interrupts;
   int status = kFound;
   nlohmann::ordered_json runs = nlohmann::ordered_json::array();
@@ -202,10 +200,16 @@ xcPointMatcherRunParams runParams(const RunOptions& run) { return buildParams(ru
 
 xcPointMatcher trainedTool(const TrainOptions& train) { return trainTool(train); }
 
-void runFile(const xcPointMatcher& tool, const xcPointMatcherRunParams& params, const RunOptions& run,
+SceneSettings sceneSettingsFor(const xcPointMatcher& tool, const RunOptions& run,
+                               const xcPointMatcherRunParams& params, std::int32_t threads) {
+  const bool gridLeftToTool = run.gridSize.empty() || run.gridSize == "auto";
+  return sceneSettings(tool, params, run.search, gridLeftToTool, threads, run.timeLimit, run.json);
+}
+
+void runFile(const xcPointMatcher& tool, const SceneSettings& settings, const RunOptions& run,
              RunRecord& record) {
   record.data = readPoints(record.source, run.columns).points;
-  runOne(tool, params, run, record);
+  runScene(tool, settings, record);
 }
 
 void reportError(const std::string& message) { std::cerr << "ptmatch: error: " << oneLine(message) << '\n'; }

@@ -8,6 +8,7 @@
 
 #include "io.h"
 #include "report.h"
+#include "scene_run.h"
 
 namespace ptmatch_cli {
 
@@ -53,11 +54,14 @@ int demoCommand(unsigned seed, const RunOptions& run);
 
 // What batch shares with run and match, so that every scene of a batch is searched exactly as run would
 // search it: the run parameters the options give (CliError naming the option when refused), the tool the
-// training options give, and one data file (record.source) read and searched, with a stop or a refusal
-// thrown as CliError naming the file.
+// training options give, how the options search scenes with `threads` threads per search (0: every core),
+// and one data file (record.source) read and searched, with a refusal or the time limit thrown as CliError
+// naming the file and Ctrl-C as Interrupted.
 xcPointMatcherRunParams runParams(const RunOptions& run);
 xcPointMatcher trainedTool(const TrainOptions& train);
-void runFile(const xcPointMatcher& tool, const xcPointMatcherRunParams& params, const RunOptions& run,
+SceneSettings sceneSettingsFor(const xcPointMatcher& tool, const RunOptions& run,
+                               const xcPointMatcherRunParams& params, std::int32_t threads);
+void runFile(const xcPointMatcher& tool, const SceneSettings& settings, const RunOptions& run,
              RunRecord& record);
 
 // Prints "ptmatch: error: <message>" as one line on stderr.

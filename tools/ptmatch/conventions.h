@@ -95,19 +95,19 @@ inline std::string timeLimitError(double seconds, const std::string& name, const
          shortNumber(seconds);
 }
 
-// Threads of a pool that searches many scenes at once (the tool's batch --threads, Python's match_many
-// threads=): 0 means one per core. More threads than cores only queue for them; the cap keeps a slip such
-// as 100000 from reserving a stack per thread.
-constexpr int kMaxPoolThreads = 256;
+// Threads, of one search (run and match --threads, Python's threads= of run) or of a pool that searches
+// many scenes at once (batch --threads, match_many threads=): 0 means one per core. More threads than cores
+// only queue for them; the cap keeps a slip such as 100000 from reserving a stack per thread.
+constexpr int kMaxThreads = 256;
 
-inline std::string poolThreadsRule(const std::string& name, const std::string& perCore) {
-  return name + " must be a whole number from 1 to " + std::to_string(kMaxPoolThreads) + ", or " + perCore +
+inline std::string threadsRule(const std::string& name, const std::string& perCore) {
+  return name + " must be a whole number from 1 to " + std::to_string(kMaxThreads) + ", or " + perCore +
          " for one per core";
 }
 
-inline std::string poolThreadsError(double threads, const std::string& name, const std::string& perCore) {
-  if (threads >= 0 && threads <= kMaxPoolThreads && threads == std::floor(threads)) return "";
-  return poolThreadsRule(name, perCore) + ", not " + shortNumber(threads);
+inline std::string threadsError(double threads, const std::string& name, const std::string& perCore) {
+  if (threads >= 0 && threads <= kMaxThreads && threads == std::floor(threads)) return "";
+  return threadsRule(name, perCore) + ", not " + shortNumber(threads);
 }
 
 // The grid map's snap distance: 0 lets it choose (a fifth of the shorter step), anything else must be a
@@ -123,15 +123,6 @@ inline std::string snapError(double snap, const std::string& name, const std::st
 // default whenever the grid size is left to the tool), or one run over the whole ranges.
 inline constexpr const char* kSearchCoarseToFine = "coarse-to-fine";
 inline constexpr const char* kSearchSingle = "single";
-
-// Threads of one search: 0 means every core; the library takes 1 to 256.
-constexpr int kMaxSearchThreads = 256;
-
-inline std::string threadsError(long long threads, const std::string& name, const std::string& allCores) {
-  if (threads >= 0 && threads <= kMaxSearchThreads) return "";
-  return name + " must be from 1 to " + std::to_string(kMaxSearchThreads) + ", or " + allCores +
-         " for every core, not " + std::to_string(threads);
-}
 
 // The library's messages name its own classes and modes; these are what users see instead. Matched by
 // prefix, so the longer texts come first.

@@ -30,7 +30,7 @@ void addColumnOptions(CLI::App& cmd, ColumnText& c) {
 // The option parser's "Could not convert: --max-results = 2.5" in the tool's words: the option, the value
 // and what it takes.
 std::string conversionMessage(const std::string& text) {
-  static const std::pair<const char*, const char*> kTakes[] = {
+  static const std::pair<const char*, std::string> kTakes[] = {
       {"--max-results", "an integer >= 1"},
       {"--min-coverage", "a fraction from 0 to 1"},
       {"--time-limit", "a number of seconds, or 0 for no limit"},
@@ -38,7 +38,8 @@ std::string conversionMessage(const std::string& text) {
       {"--max-image-pels", "an integer number of pels > 0"},
       {"--snap", "a distance > 0, or 0 for a fifth of the shorter step"},
       {"--seed", "an integer >= 0"},
-      {"--threads", "an integer from 1 to 256, or 0 for every core"},
+      {"--threads", "a whole number from 1 to " + std::to_string(ptmatch_conventions::kMaxThreads) +
+                        ", or 0 for one per core"},
   };
   const std::string prefix = "Could not convert: ";
   const std::size_t equals = text.find(" = ");
@@ -99,7 +100,8 @@ void addRunOptions(CLI::App& cmd, RunOptions& o, bool withSvg) {
                  "the data, then the tool's grid around its poses; single: one run over the whole ranges "
                  "(default with a --grid-size number)")
       ->check(CLI::IsMember({kCoarseToFine, kSingle}));
-  cmd.add_option("--threads", o.threads, "threads of one search (default 0: every core)");
+  cmd.add_option("--threads", o.threads,
+                 "threads of one search; for batch, scenes searched at once (default 0: one per core)");
   cmd.add_option("--capture-range", o.captureRange, "capture range, or auto (default)");
   cmd.add_option("--max-results", o.maxResults, "most poses to report (default 1)");
   cmd.add_option("--time-limit", o.timeLimit, "stop the search after this many seconds (0: no limit)");

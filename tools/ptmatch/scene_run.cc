@@ -111,7 +111,7 @@ SceneSettings sceneSettings(const xcPointMatcher& tool, const xcPointMatcherRunP
     throw CliError(std::string("--search ") + kCoarseToFine +
                    ": serves tools trained from points with --mode auto; use --search single");
   s.coarseToFine = search == kCoarseToFine || (search.empty() && gridLeftToTool && votingTool);
-  const std::string refused = ptmatch_conventions::threadsError(threads, "--threads:", "0");
+  const std::string refused = ptmatch_conventions::threadsError(threads, "--threads", "0");
   if (!refused.empty()) throw CliError(refused);
   if (threads == 0) threads = static_cast<std::int32_t>(std::max(1u, std::thread::hardware_concurrency()));
   s.search.threads(threads);

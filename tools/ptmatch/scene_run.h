@@ -31,7 +31,7 @@ class Interrupted : public std::runtime_error {
 //                   of the model's closest pair (the default when --grid-size gives a number).
 inline constexpr const char* kCoarseToFine = ptmatch_conventions::kSearchCoarseToFine;
 inline constexpr const char* kSingle = ptmatch_conventions::kSearchSingle;
-static_assert(ptmatch_conventions::kMaxSearchThreads == xcCoarseFineParams::kMaxThreads);
+static_assert(ptmatch_conventions::kMaxThreads == xcCoarseFineParams::kMaxThreads);
 
 // How scenes are searched, resolved once for a command from its options and tool.
 struct SceneSettings {
