@@ -27,20 +27,20 @@ constexpr SeedRange kHeldOutSeeds{900001, 400};
 struct BoardSpec {
   int cols = 9, rows = 6;  // nodes per row and rows (a staggered row has cols nodes, every other index)
   bool staggered = false;
-  double step = 20.0;        // mean step near the board's centre, in pixels
-  double rotationDeg = 0.0;  // of the board against the nominal x step
-  double farShrink = 1.0;    // far-side step over near-side step is 1 / farShrink (1 to 2)
-  double tiltDeg = 90.0;     // direction, in the board's plane, towards the far side
-  double radialK = 0.0;      // r' = r (1 + k r^2), r in half board diagonals
-  double noise = 0.02;       // node position noise, in steps
-  double missing = 0.0;      // fraction of nodes dropped
-  int hiddenRow = -1;        // a row with no node at all (an occluder across the board); -1 for none
-  int uniformClutter = 0;    // points anywhere within three steps of the board
-  bool edgeLines = false;    // dense lines of points along two of the board's edges
-  bool extensionLine = false;  // a row continued past the board's end, at half-step spacing
-  bool secondBoard = false;  // a smaller board of another scale and turn beside this one
-  double nominalTurnDeg = 0.0;   // error of the nominal steps given to the indexer
-  double nominalScale = 1.0;     // and of their length
+  double step = 20.0;           // mean step near the board's centre, in pixels
+  double rotationDeg = 0.0;     // of the board against the nominal x step
+  double farShrink = 1.0;       // far-side step over near-side step is 1 / farShrink (1 to 2)
+  double tiltDeg = 90.0;        // direction, in the board's plane, towards the far side
+  double radialK = 0.0;         // r' = r (1 + k r^2), r in half board diagonals
+  double noise = 0.02;          // node position noise, in steps
+  double missing = 0.0;         // fraction of nodes dropped
+  int hiddenRow = -1;           // a row with no node at all (an occluder across the board); -1 for none
+  int uniformClutter = 0;       // points anywhere within three steps of the board
+  bool edgeLines = false;       // dense lines of points along two of the board's edges
+  bool extensionLine = false;   // a row continued past the board's end, at half-step spacing
+  bool secondBoard = false;     // a smaller board of another scale and turn beside this one
+  double nominalTurnDeg = 0.0;  // error of the nominal steps given to the indexer
+  double nominalScale = 1.0;    // and of their length
   std::uint32_t seed = 0;
 };
 
@@ -91,15 +91,12 @@ class Camera {
   xcVector<2> centre_;
 };
 
-inline bool isNodeOf(const BoardSpec& s, int i, int j) {
-  return !s.staggered || ((i + j) % 2 == 0);
-}
+inline bool isNodeOf(const BoardSpec& s, int i, int j) { return !s.staggered || ((i + j) % 2 == 0); }
 inline int iExtent(const BoardSpec& s) { return s.staggered ? 2 * s.cols - 1 : s.cols; }
 
 // True when the kept nodes hold a complete 3 x 3 block of the lattice (the indexer starts from one).
 inline bool hasCompleteBlock(const BoardSpec& s, const std::vector<char>& kept) {
   const int ie = iExtent(s);
-  const int di = s.staggered ? 1 : 1;
   for (int j = 1; j + 1 < s.rows; ++j) {
     for (int i = 1; i + 1 < ie; ++i) {
       if (!isNodeOf(s, i, j)) continue;
@@ -107,7 +104,7 @@ inline bool hasCompleteBlock(const BoardSpec& s, const std::vector<char>& kept) 
       for (int b = -1; b <= 1 && all; ++b) {
         for (int a = -1; a <= 1 && all; ++a) {
           // Staggered blocks run along the diagonals (i + a + b, j + a - b).
-          const int ni = s.staggered ? i + (a + b) * di : i + a, nj = s.staggered ? j + a - b : j + b;
+          const int ni = s.staggered ? i + a + b : i + a, nj = s.staggered ? j + a - b : j + b;
           if (ni < 0 || nj < 0 || ni >= ie || nj >= s.rows || !kept[nj * ie + ni]) all = false;
         }
       }
@@ -228,11 +225,14 @@ inline BoardSpec drawSpec(std::uint32_t seed) {
   s.seed = seed;
   // Sizes spread evenly in log scale, so that small boards (where perspective bites hardest per step)
   // are as common as large ones.
-  auto size = [&] { return static_cast<int>(std::lround(std::exp(std::log(4.0) + u01(rng) * std::log(15.0)))); };
+  auto size = [&] {
+    return static_cast<int>(std::lround(std::exp(std::log(4.0) + u01(rng) * std::log(15.0))));
+  };
   s.cols = size();
   s.rows = size();
   s.staggered = u01(rng) < 0.3;
-  if (s.staggered) s.cols = std::max(4, s.cols / 2 + 2);
+  // A staggered 3 x 3 block runs along the diagonals and spans five rows and five columns.
+  if (s.staggered) s.cols = std::max(4, s.cols / 2 + 2), s.rows = std::max(5, s.rows);
   s.step = 12.0 + 30.0 * u01(rng);
   s.rotationDeg = -180.0 + 360.0 * u01(rng);
   s.farShrink = 1.0 + u01(rng);

@@ -4,6 +4,7 @@
 #include <foundation/foundation.h>
 
 #include <ptmatch/bucket_store.h>
+#include <ptmatch/grid_indexer.h>
 #include <ptmatch/matrix_ext.h>
 #include <ptmatch/point_matcher.h>
 #include <ptmatch/point_matcher_defs.h>

@@ -1,0 +1,240 @@
+// The grid indexer's run: checks, seeds, growth from the best seeds, outer stop and acceptance on each
+// board, choice of the board, then the caller's indices, the global model and the board's node list.
+#include <ptmatch/grid_indexer.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include <foundation/timer.h>
+
+#include "grid_indexer/board_order.h"
+#include "grid_indexer/indexer_context.h"
+
+namespace {
+
+using grid_indexer::Board;
+using grid_indexer::Context;
+using grid_indexer::Index;
+using Defs = xcGridIndexerDefs;
+
+constexpr double kPi = 3.14159265358979323846;
+// Boards grown from distinct seeds before the largest is kept: a second, smaller board or a patch of
+// clutter may hold the best seed, but not several of them.
+constexpr int kMaxGrowths = 6;
+// A board needs at least its seed's nine nodes after the outer stop and the acceptance.
+constexpr std::int32_t kMinNodes = 9;
+// The board size is given in nodes; a board past this many per side would not fit 32-bit counts of its
+// placements.
+constexpr std::int32_t kMaxBoardSide = 1 << 15;
+
+// Parameter ranges, each with its reason beside the parameter in the header.
+constexpr double kMinSnap = 0.05, kMaxSnap = 0.45;
+constexpr double kMinSigmas = 2.0, kMaxSigmas = 20.0;
+constexpr double kMinFill = 0.5;
+// Nominal steps shorter than this, or more nearly parallel (sine of their angle), cannot be told apart
+// in doubles or do not span the plane.
+constexpr double kMinStepLength = 1e-9;
+constexpr double kMinStepSine = 0.2;
+
+[[noreturn]] void refuse(const std::string& text) { throw Defs::BadParams(xfWiden(text + "\n")); }
+
+std::string range(const char* name, double value, double lo, double hi) {
+  char buf[200];
+  std::snprintf(buf, sizeof buf, "%s is %g, outside %g to %g", name, value, lo, hi);
+  return buf;
+}
+
+void checkParams(const xcGridIndexerParams& p) {
+  for (const xcVector<2>* v : {&p.xv(), &p.yv()}) {
+    const char* name = v == &p.xv() ? "xv" : "yv";
+    if (!std::isfinite(v->x()) || !std::isfinite(v->y())) refuse(std::string(name) + " is not finite");
+    if (!(v->len() > kMinStepLength)) refuse(std::string(name) + " has zero length");
+  }
+  const double sine =
+      std::fabs(p.xv().x() * p.yv().y() - p.xv().y() * p.yv().x()) / (p.xv().len() * p.yv().len());
+  if (!(sine >= kMinStepSine)) {
+    refuse("xv and yv are within " + std::to_string(static_cast<int>(std::asin(kMinStepSine) * 180.0 / kPi)) +
+           " degrees of parallel: they do not span a board");
+  }
+  if (!(p.snapFraction() >= kMinSnap && p.snapFraction() <= kMaxSnap)) {
+    refuse(range("snapFraction", p.snapFraction(), kMinSnap, kMaxSnap));
+  }
+  if (!(p.acceptSigmas() >= kMinSigmas && p.acceptSigmas() <= kMaxSigmas)) {
+    refuse(range("acceptSigmas", p.acceptSigmas(), kMinSigmas, kMaxSigmas));
+  }
+  if (!(p.acceptFloor() >= 0.0 && p.acceptFloor() <= p.snapFraction())) {
+    refuse(range("acceptFloor", p.acceptFloor(), 0.0, p.snapFraction()));
+  }
+  if (!(p.minBoardFill() >= kMinFill && p.minBoardFill() <= 1.0)) {
+    refuse(range("minBoardFill", p.minBoardFill(), kMinFill, 1.0));
+  }
+  const bool noBoard = p.boardColumns() == 0 && p.boardRows() == 0;
+  const bool board = p.boardColumns() >= 3 && p.boardRows() >= 3 && p.boardColumns() <= kMaxBoardSide &&
+                     p.boardRows() <= kMaxBoardSide;
+  if (!noBoard && !board) {
+    refuse("board " + std::to_string(p.boardColumns()) + " x " + std::to_string(p.boardRows()) +
+           " is not 0 x 0 (unknown) nor 3 to " + std::to_string(kMaxBoardSide) + " nodes a side");
+  }
+}
+
+void checkPoints(const std::vector<xcVector<2>>& points) {
+  if (static_cast<std::int64_t>(points.size()) > xcGridIndexer::kMaxPoints) {
+    refuse(std::to_string(points.size()) + " points are more than the " +
+           std::to_string(xcGridIndexer::kMaxPoints) + " the indexer numbers");
+  }
+  for (std::size_t j = 0; j < points.size(); ++j) {
+    if (!std::isfinite(points[j].x()) || !std::isfinite(points[j].y())) {
+      refuse("data point " + std::to_string(j) + " has a non-finite coordinate");
+    }
+  }
+}
+
+// Working basis: a staggered lattice's nodes (i + j even) are every integer combination of the diagonals.
+void workingBasis(const xcGridIndexerParams& p, xcVector<2>& a, xcVector<2>& b) {
+  a = p.staggered() ? p.xv() + p.yv() : p.xv();
+  b = p.staggered() ? p.xv() - p.yv() : p.yv();
+}
+
+Index toCaller(const xcGridIndexerParams& p, Index w) {
+  return p.staggered() ? Index{w.i + w.j, w.i - w.j} : w;
+}
+
+// Grows boards from the best seeds whose centre no earlier board took, and keeps the largest.
+Board bestBoard(Context& ctx, const std::vector<grid_indexer::Seed>& seeds) {
+  Board best;
+  std::vector<char> taken(ctx.points.size(), 0);
+  int grown = 0;
+  for (const auto& seed : seeds) {
+    if (grown == kMaxGrowths) break;
+    if (taken[static_cast<std::size_t>(seed.centre)] != 0) continue;
+    ++grown;
+    Board board = grid_indexer::growBoard(ctx, seed);
+    for (const auto& node : board.labelledNodes()) taken[static_cast<std::size_t>(node.second)] = 1;
+    // Acceptance first, so that clutter snapped near empty nodes beyond the edge does not count as a row's
+    // evidence; again after, as the outer stop changes the neighbourhoods of the nodes it leaves.
+    const double sigma = grid_indexer::tightenAcceptance(ctx, board);
+    grid_indexer::applyOuterStop(ctx, board, sigma);
+    grid_indexer::tightenAcceptance(ctx, board);
+    if (board.labelledCount() >= kMinNodes && board.labelledCount() > best.labelledCount())
+      best = std::move(board);
+  }
+  return best;
+}
+
+}  // namespace
+
+xcGridIndexerParams::xcGridIndexerParams(const xcVector<2>& xv, const xcVector<2>& yv, bool staggered)
+    : xv_(xv), yv_(yv), staggered_(staggered) {}
+
+namespace grid_indexer {
+
+namespace {
+
+double shortestStep(const xcGridIndexerParams& p) {
+  xcVector<2> a, b;
+  workingBasis(p, a, b);
+  return std::min(a.len(), b.len());
+}
+
+}  // namespace
+
+// Cells of half the shortest step a board may show: a snap query then touches a few cells.
+Context::Context(const std::vector<xcVector<2>>& pts, const xcGridIndexerParams& p)
+    : points(pts), params(p), buckets(pts, 0.5 * shortestStep(p) * xcGridIndexerParams::kMinStepFactor) {
+  workingBasis(p, a, b);
+  minStep = std::min(a.len(), b.len());
+  maxStep = std::max(a.len(), b.len());
+}
+
+bool Context::plausibleStep(const xcVector<2>& s, const xcVector<2>& nominal) const {
+  const double ratio = s.len() / nominal.len();
+  if (!(ratio >= xcGridIndexerParams::kMinStepFactor / kNominalSlack &&
+        ratio <= xcGridIndexerParams::kMaxStepFactor * kNominalSlack)) {
+    return false;
+  }
+  const double turn = std::fabs(std::atan2(nominal.x() * s.y() - nominal.y() * s.x(), nominal.dot(s)));
+  return turn <= (xcGridIndexerParams::kMaxTurnDegrees + kNominalTurnSlackDegrees) * kPi / 180.0;
+}
+
+}  // namespace grid_indexer
+
+void xcGridIndexer::run(const std::vector<xcVector<2>>& points, xcGridIndexerResult& result) const {
+  xcTimer timer(true);
+  struct TimeOnExit {
+    xcGridIndexerResult& r;
+    xcTimer& t;
+    ~TimeOnExit() { r.time_ = t.sec(); }
+  } timeOnExit{result, timer};
+  checkParams(params_);
+  checkPoints(points);
+
+  Context ctx(points, params_);
+  ctx.stop.poll();
+  const auto seeds = grid_indexer::findSeeds(ctx);
+  Board board = bestBoard(ctx, seeds);
+
+  xcGridIndexerResult r;
+  r.indices_.assign(points.size(),
+                    xcPair<std::int32_t>(xcGridIndexerResult::kNone, xcGridIndexerResult::kNone));
+  r.residuals_.assign(points.size(), -1.0);
+  std::vector<xcGridIndexerResult::Node> nodes;
+  for (const auto& node : board.labelledNodes()) {
+    const Index c = toCaller(params_, node.first);
+    double step = 0.0;
+    r.residuals_[static_cast<std::size_t>(node.second)] =
+        grid_indexer::leaveOneOutResidual(ctx, board, node.first, &step);
+    nodes.push_back({c.i, c.j, node.second, points[static_cast<std::size_t>(node.second)]});
+  }
+  number_(params_, nodes, r);
+  result = std::move(r);
+}
+
+void xcGridIndexer::number_(const xcGridIndexerParams& params, std::vector<xcGridIndexerResult::Node>& nodes,
+                            xcGridIndexerResult& r) {
+  if (nodes.empty()) {
+    if (params.boardColumns() > 0) r.boardMessage_ = "no grid found";
+    return;
+  }
+  std::int32_t oi = nodes[0].i, oj = nodes[0].j;
+  for (const auto& n : nodes) oi = std::min(oi, n.i), oj = std::min(oj, n.j);
+  if (params.boardColumns() > 0) {
+    grid_indexer::BoardPlacement placement = grid_indexer::placeBoard(nodes, params);
+    if (placement.found) {
+      oi = placement.oi, oj = placement.oj;
+      // Nodes off the board are not the board's, whatever they line up with.
+      std::vector<xcGridIndexerResult::Node> kept;
+      for (const auto& n : nodes) {
+        if (n.i >= oi && n.j >= oj && n.i - oi < placement.width && n.j - oj < placement.height) {
+          kept.push_back(n);
+        } else {
+          r.residuals_[static_cast<std::size_t>(n.point)] = -1.0;
+        }
+      }
+      nodes.swap(kept);
+      r.boardPoints_ = std::move(placement.points);
+    } else {
+      r.boardMessage_ = placement.message;
+    }
+  }
+  // A staggered board keeps i + j even: the offset must have an even sum too.
+  if (params.staggered() && ((oi + oj) & 1) != 0) --oi;
+  for (auto& n : nodes) {
+    n.i -= oi, n.j -= oj;
+    r.indices_[static_cast<std::size_t>(n.point)] = xcPair<std::int32_t>(n.i, n.j);
+  }
+  std::sort(nodes.begin(), nodes.end(),
+            [](const xcGridIndexerResult::Node& a, const xcGridIndexerResult::Node& b) {
+              return a.j < b.j || (a.j == b.j && a.i < b.i);
+            });
+  try {
+    xc2PTm h;
+    for (const auto& n : nodes) h.update(xcVector<2>(n.i, n.j), n.position);
+    h.fit();
+    r.grid2image_ = h;
+  } catch (const xcException&) {
+    // The nodes span at least a 3 x 3 block, so this is a fit the doubles could not hold; the local
+    // models in nodePosition() still answer.
+  }
+  r.nodes_ = std::move(nodes);
+}

@@ -1,0 +1,151 @@
+// Growth of a board from its seed: a priority queue of unlabelled nodes next to the labelled ones, the
+// best supported first, each predicted by the local model of the labelled nodes around it and given the
+// nearest free point within a share of the local step. A node found empty may be crossed once, so that a
+// row hidden by an occluder does not end the board.
+#include <cmath>
+#include <queue>
+
+#include "grid_indexer/indexer_context.h"
+
+namespace grid_indexer {
+
+namespace {
+
+// Probes per input point (plus a floor) after which growth stops: every probe that finds no point marks
+// a node, and nodes are only probed next to labelled or once-crossed ones, so a board of n nodes needs
+// about n plus its perimeter times two; this cap only guards the bound.
+constexpr std::int64_t kProbesPerPoint = 8;
+constexpr std::int64_t kMinProbes = 4096;
+// A node's priority: labelled 8-neighbours weigh this much more than labelled nodes two steps out.
+constexpr int kNeighbourWeight = 4;
+
+struct Candidate {
+  int support;
+  std::int64_t order;
+  Index n;
+  bool operator<(const Candidate& o) const {
+    return support < o.support || (support == o.support && order > o.order);
+  }
+};
+
+class Grower {
+ public:
+  Grower(Context& ctx, Board& board) : ctx_(ctx), board_(board) {}
+
+  void run(const Seed& seed) {
+    std::vector<char> used(ctx_.points.size(), 0);
+    used_.swap(used);
+    const Index c{0, 0};
+    for (int s = 0; s < 9; ++s) label(Index{c.i + seed.at[s].i, c.j + seed.at[s].j}, seed.points[s]);
+    const std::int64_t cap = kProbesPerPoint * static_cast<std::int64_t>(ctx_.points.size()) + kMinProbes;
+    for (std::int64_t probes = 0; !queue_.empty() && probes < cap; ++probes) {
+      const Candidate top = queue_.top();
+      queue_.pop();
+      if (board_.find(top.n.i, top.n.j) != nullptr) continue;
+      // A stale entry: the node gained support since it was queued and has a newer entry.
+      if (top.support != support(top.n)) continue;
+      ctx_.stop.tick(64);
+      probe(top.n);
+    }
+  }
+
+ private:
+  int support(Index n) const {
+    int s = 0;
+    for (int dj = -2; dj <= 2; ++dj) {
+      for (int di = -2; di <= 2; ++di) {
+        if (!board_.labelled(n.i + di, n.j + dj)) continue;
+        s += (std::abs(di) <= 1 && std::abs(dj) <= 1) ? kNeighbourWeight : 1;
+      }
+    }
+    return s;
+  }
+
+  void push(Index n) {
+    if (board_.find(n.i, n.j) != nullptr) return;
+    queue_.push(Candidate{support(n), order_++, n});
+  }
+
+  void pushAround(Index n) {
+    for (int dj = -2; dj <= 2; ++dj) {
+      for (int di = -2; di <= 2; ++di) {
+        if (di == 0 && dj == 0) continue;
+        const Index m{n.i + di, n.j + dj};
+        if (board_.find(m.i, m.j) == nullptr && nextToOpen(m)) push(m);
+      }
+    }
+  }
+
+  // A node may be probed when a 4-neighbour is labelled, or is empty with a labelled 4-neighbour of its
+  // own (a crossing of one missing row or column, never two).
+  bool nextToOpen(Index n) const {
+    static constexpr int kD[4][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}};
+    for (const auto& d : kD) {
+      const Board::Cell* c = board_.find(n.i + d[0], n.j + d[1]);
+      if (c == nullptr) continue;
+      if (c->state == Board::State::kLabelled) return true;
+      if (c->state == Board::State::kEmpty && board_.labelled(n.i + 2 * d[0], n.j + 2 * d[1])) return true;
+    }
+    return false;
+  }
+
+  void label(Index n, std::int32_t point) {
+    board_.label(n, point);
+    used_[static_cast<std::size_t>(point)] = 1;
+    pushAround(n);
+  }
+
+  void probe(Index n) {
+    LocalModel model;
+    xcVector<2> at, ax, ay;
+    if (!fitAround(ctx_, board_, n, 2, nullptr, model) || !model.predict(0, 0, at) ||
+        !model.predict(1, 0, ax) || !model.predict(0, 1, ay) || !ctx_.plausibleStep(ax - at, ctx_.a) ||
+        !ctx_.plausibleStep(ay - at, ctx_.b)) {
+      board_.mark(n, Board::State::kBeyond);
+      return;
+    }
+    const double step = std::min((ax - at).len(), (ay - at).len());
+    const std::int32_t q = ctx_.buckets.nearest(at, ctx_.params.snapFraction() * step,
+                                                [&](std::int32_t k) { return used_[k] == 0; });
+    if (q < 0) {
+      board_.mark(n, Board::State::kEmpty);
+      pushAround(n);
+      return;
+    }
+    label(n, q);
+  }
+
+  Context& ctx_;
+  Board& board_;
+  std::vector<char> used_;
+  std::priority_queue<Candidate> queue_;
+  std::int64_t order_ = 0;
+};
+
+}  // namespace
+
+std::vector<std::pair<Index, std::int32_t>> Board::labelledNodes() const {
+  std::vector<std::pair<Index, std::int32_t>> out;
+  out.reserve(static_cast<std::size_t>(labelledCount_));
+  for (const auto& kv : cells_) {
+    if (kv.second.state != State::kLabelled) continue;
+    const auto i = static_cast<std::int32_t>(static_cast<std::uint32_t>(kv.first >> 32));
+    const auto j = static_cast<std::int32_t>(static_cast<std::uint32_t>(kv.first));
+    out.emplace_back(Index{i, j}, kv.second.point);
+  }
+  return out;
+}
+
+bool fitAround(const Context& ctx, const Board& board, Index centre, int radius, const Index* skip,
+               LocalModel& model) {
+  return fitAround(
+      ctx, board, centre, radius, skip, [](Index) { return true; }, model);
+}
+
+Board growBoard(Context& ctx, const Seed& seed) {
+  Board board;
+  Grower(ctx, board).run(seed);
+  return board;
+}
+
+}  // namespace grid_indexer
