@@ -21,8 +21,10 @@ constexpr double kRayleighMedian = 1.1774100225154747;
 constexpr double kExtrapolationAllowance = 1.5;
 
 bool interpolated(const Board& board, Index n) {
-  return board.labelled(n.i + 1, n.j) && board.labelled(n.i - 1, n.j) && board.labelled(n.i, n.j + 1) &&
-         board.labelled(n.i, n.j - 1);
+  auto side = [&](int di, int dj) {
+    return board.labelled(n.i + di, n.j + dj) || board.labelled(n.i + 2 * di, n.j + 2 * dj);
+  };
+  return side(1, 0) && side(-1, 0) && side(0, 1) && side(0, -1);
 }
 
 }  // namespace

@@ -19,8 +19,9 @@ namespace grid_indexer {
 // Growth stops trusting a prediction whose local step leaves the nominal one by more than the allowed
 // perspective range widened by the nominal's own 10 % error.
 constexpr double kNominalSlack = 1.1;
-// And whose direction leaves it by more than the allowed turn plus the nominal's own 10 degrees.
-constexpr double kNominalTurnSlackDegrees = 10.0;
+// And whose direction leaves it by more than the allowed turn and 5 degrees: at 45 degrees a diagonal of a
+// square lattice would pass for a step.
+constexpr double kNominalTurnSlackDegrees = 5.0;
 
 struct Index {
   std::int32_t i = 0;
@@ -99,9 +100,11 @@ struct Context {
   bool plausibleStep(const xcVector<2>& s, const xcVector<2>& nominal) const;
 };
 
-// Local model of node (i, j): fitted to the labelled nodes of `board` within `radius` steps (widened up
-// to 4 steps while too few), leaving out node `skip` when given and every node for which `keep` is false.
-// Returns false when no usable model exists.
+// Local model of node (i, j): fitted to the labelled nodes of `board` within `radius` steps, leaving out
+// node `skip` when given and every node for which `keep` is false. The window widens up to 4 steps until
+// its nodes fix a homography: an affine model extrapolates a foreshortened board badly (one step beyond
+// two rows it misses by a fifth of a step when the far side is half the near one), so it is taken, from
+// the narrowest window, only when no window allows better. Returns false when no usable model exists.
 template <class Keep>
 bool fitAround(const Context& ctx, const Board& board, Index centre, int radius, const Index* skip, Keep keep,
                LocalModel& model);
@@ -130,6 +133,8 @@ template <class Keep>
 bool fitAround(const Context& ctx, const Board& board, Index centre, int radius, const Index* skip, Keep keep,
                LocalModel& model) {
   LocalModel::Samples samples;
+  LocalModel affine;
+  bool haveAffine = false;
   for (int r = radius; r <= 4; ++r) {
     samples.clear();
     for (int dj = -r; dj <= r; ++dj) {
@@ -140,9 +145,12 @@ bool fitAround(const Context& ctx, const Board& board, Index centre, int radius,
         samples.add(di, dj, ctx.at(board, n.i, n.j));
       }
     }
-    if (model.fit(samples)) return true;
+    if (!model.fit(samples)) continue;
+    if (model.projective()) return true;
+    if (!haveAffine) affine = model, haveAffine = true;
   }
-  return false;
+  if (haveAffine) model = affine;
+  return haveAffine;
 }
 
 }  // namespace grid_indexer

@@ -16,7 +16,7 @@ namespace {
 // step spreads wider than the interpolation that scale is measured on), within [kMinRowSigma, kMaxRowSigma]
 // local steps. Clutter lands within the snap radius of a node with probability kClutterFill,
 // uniformly over the snap disc.
-constexpr double kRowFill = 0.9;
+constexpr double kRowFill = 0.97;
 constexpr double kExtrapolationSpread = 3.0;
 constexpr double kMinRowSigma = 0.03;
 constexpr double kMaxRowSigma = 0.15;
