@@ -139,6 +139,8 @@ TEST(GridIndexer, StaggeredIndicesKeepAnEvenSumInTheCallersBasis) {
   spec.staggered = true;
   spec.cols = 5;
   spec.rows = 9;
+  // Without its first row the lowest row and the lowest column lie on nodes of opposite parity.
+  spec.hiddenRow = 0;
   const SyntheticBoard b = ptmatch_test::makeBoard(spec);
   const xcGridIndexerResult r = indexBoard(b);
   ASSERT_TRUE(r.found());
