@@ -13,18 +13,18 @@ namespace {
 
 // Median of a Rayleigh distribution in units of its sigma: sqrt(2 ln 2).
 constexpr double kRayleighMedian = 1.1774100225154747;
-// A node without labelled 4-neighbours on both sides of it, in either direction, is predicted by
-// extrapolation (or across a gap), whose error under perspective and lens bends is about 1.5 times that
-// of interpolation.
+// A node without labelled neighbours on both sides of it in some direction is predicted by
+// extrapolation, whose error under perspective and lens bends is about 1.5 times that of interpolation.
 // Clutter beyond the edge is the outer stop's to judge; within the board, where clutter could sit on an
-// empty node, predictions are interpolations and keep the tight limit.
+// empty node, predictions are interpolations and keep the tight limit. (Widening corners further, as
+// extrapolated both ways, let more clutter in on the tuning boards than it kept corners.)
 constexpr double kExtrapolationAllowance = 1.5;
 
-bool interpolated(const Board& board, Index n) {
+int openSides(const Board& board, Index n) {
   auto side = [&](int di, int dj) {
     return board.labelled(n.i + di, n.j + dj) || board.labelled(n.i + 2 * di, n.j + 2 * dj);
   };
-  return side(1, 0) && side(-1, 0) && side(0, 1) && side(0, -1);
+  return !side(1, 0) + !side(-1, 0) + !side(0, 1) + !side(0, -1);
 }
 
 }  // namespace
@@ -54,7 +54,7 @@ double robustScale(std::vector<double> r) {
 double tightenAcceptance(Context& ctx, Board& board) {
   const auto nodes = board.labelledNodes();
   std::vector<double> ratio(nodes.size(), -1.0);
-  std::vector<char> inner(nodes.size(), 0);
+  std::vector<int> open(nodes.size(), 0);
   std::vector<double> innerRatios, outerRatios;
   for (std::size_t k = 0; k < nodes.size(); ++k) {
     ctx.stop.tick(64);
@@ -62,17 +62,18 @@ double tightenAcceptance(Context& ctx, Board& board) {
     const double r = leaveOneOutResidual(ctx, board, nodes[k].first, &step);
     if (r < 0.0 || !(step > 0.0)) continue;
     ratio[k] = r / step;
-    inner[k] = interpolated(board, nodes[k].first) ? 1 : 0;
-    (inner[k] != 0 ? innerRatios : outerRatios).push_back(ratio[k]);
+    open[k] = openSides(board, nodes[k].first);
+    (open[k] == 0 ? innerRatios : outerRatios).push_back(ratio[k]);
   }
   const double sigma = robustScale(innerRatios.empty() ? outerRatios : innerRatios);
   if (!(sigma > 0.0)) return 0.0;
   const double limit = std::min(std::max(ctx.params.acceptSigmas() * sigma, ctx.params.acceptFloor()),
                                 ctx.params.snapFraction());
-  const double wideLimit = std::min(kExtrapolationAllowance * limit, ctx.params.snapFraction());
   std::vector<Index> drop;
   for (std::size_t k = 0; k < nodes.size(); ++k) {
-    if (ratio[k] > (inner[k] != 0 ? limit : wideLimit)) drop.push_back(nodes[k].first);
+    const double allowed =
+        open[k] == 0 ? limit : std::min(limit * kExtrapolationAllowance, ctx.params.snapFraction());
+    if (ratio[k] > allowed) drop.push_back(nodes[k].first);
   }
   for (const Index& n : drop) board.unlabel(n);
   return sigma;

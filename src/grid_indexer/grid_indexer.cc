@@ -100,14 +100,17 @@ Index toCaller(const xcGridIndexerParams& p, Index w) {
   return p.staggered() ? Index{w.i + w.j, w.i - w.j} : w;
 }
 
-// Grows boards from the best seeds whose centre no earlier board took, and keeps the largest.
+// Grows boards from the best seeds that no earlier board took, and keeps the largest.
 Board bestBoard(Context& ctx, const std::vector<grid_indexer::Seed>& seeds) {
   Board best;
   std::vector<char> taken(ctx.points.size(), 0);
   int grown = 0;
   for (const auto& seed : seeds) {
     if (grown == kMaxGrowths) break;
-    if (taken[static_cast<std::size_t>(seed.centre)] != 0) continue;
+    // A seed touching an earlier board would grow that board again.
+    bool fresh = true;
+    for (const std::int32_t point : seed.points) fresh = fresh && taken[static_cast<std::size_t>(point)] == 0;
+    if (!fresh) continue;
     ++grown;
     Board board = grid_indexer::growBoard(ctx, seed);
     for (const auto& node : board.labelledNodes()) taken[static_cast<std::size_t>(node.second)] = 1;

@@ -65,8 +65,9 @@ void PointBuckets::kNearest(const xcVector<2>& p, int k, double radius, std::int
     std::vector<std::pair<double, std::int32_t>> found;
     visitCells_(p, r, [&](std::int32_t q) {
       if (q == self) return;
-      const double d = (points_[q] - p).len();
-      if (d <= r) found.emplace_back(d, q);
+      const xcVector<2> d = points_[q] - p;
+      const double dd = d.dot(d);
+      if (dd <= r * r) found.emplace_back(dd, q);
     });
     if (static_cast<int>(found.size()) >= k || r >= radius) {
       const std::size_t n = std::min(found.size(), static_cast<std::size_t>(k));

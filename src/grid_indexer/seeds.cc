@@ -2,9 +2,11 @@
 // the nominal steps.
 //
 // A block is a point P with two axes u, v such that P +- u, P +- v and P +- u +- v are all points. It must
-// be clean: no point at a half step inside it, or u and v could be diagonals or double steps of a finer
-// lattice. Among the bases of the block's lattice ({u, v, u + v, u - v} and their negatives, taken in
-// unimodular pairs) the one closest to the nominal steps names the axes.
+// be clean: no point at a half step inside it, and no pair of points inside it placed symmetrically about
+// P, or u and v could be diagonals, double steps or other sums of steps of a finer lattice (whose points
+// inside the block always come in such pairs, while clutter rarely does). Among the bases of the block's
+// lattice ({u, v, u + v, u - v} and their negatives, taken in unimodular pairs) the one closest to the
+// nominal steps names the axes.
 #include <algorithm>
 #include <cmath>
 
@@ -25,11 +27,18 @@ constexpr double kBlockTolerance = 0.25;
 constexpr double kMinAxisSine = 0.42;  // 25 degrees
 // A point within this share of a step of a half-step position inside the block makes it unclean.
 constexpr double kHalfStepTolerance = 0.2;
+// Block coordinates (in axis units from the centre) within which a point lies inside the block.
+constexpr double kInsideBlock = 1.1;
 // Weight of log length ratios against squared radians in the basis cost: a factor 2 off weighs as much
 // as about 20 degrees.
 constexpr double kLengthWeight = 0.25;
 // The seed score adds the basis cost, scaled, to the block's residual in steps.
 constexpr double kBasisCostWeight = 0.2;
+// The search ends once this many seeds are found: a board of n nodes holds about n of them, and the
+// best of a few dozen is as good a start as the best of all, while testing every point costs most of
+// a large board's time. A second board or a clutter lattice still shows among them in proportion to
+// its size, and the indexer grows several seeds and keeps the largest board.
+constexpr std::size_t kEnoughSeeds = 48;
 
 double angleBetween(const xcVector<2>& p, const xcVector<2>& q) {
   return std::atan2(p.x() * q.y() - p.y() * q.x(), p.dot(q));
@@ -95,7 +104,8 @@ void findAxes(Context& ctx, std::int32_t p, const std::vector<std::int32_t>& nea
 
 // Fills the block's nine points for axes (u, v), or returns false when a corner is missing or the block
 // is not clean.
-bool completeBlock(Context& ctx, std::int32_t p, const Axis& u, const Axis& v, std::int32_t (&slots)[9]) {
+bool completeBlock(Context& ctx, std::int32_t p, const Axis& u, const Axis& v,
+                   const std::vector<std::int32_t>& near, std::int32_t (&slots)[9]) {
   const xcVector<2>& P = ctx.points[p];
   const double tol = kBlockTolerance * std::min(u.u.len(), v.u.len());
   slots[4] = p;
@@ -122,6 +132,19 @@ bool completeBlock(Context& ctx, std::int32_t p, const Axis& u, const Axis& v, s
       const xcVector<2> h = P + u.u * (ha * 0.5) + v.u * (hb * 0.5);
       if (ctx.buckets.nearest(h, half) >= 0) return false;
     }
+  }
+  // Symmetric pairs inside: block coordinates of each near point through the inverse of [u v].
+  const double det = cross(u.u, v.u);
+  auto isSlot = [&](std::int32_t q) {
+    return std::find(std::begin(slots), std::end(slots), q) != std::end(slots);
+  };
+  for (std::int32_t q : near) {
+    if (isSlot(q)) continue;
+    const xcVector<2> d = ctx.points[q] - P;
+    const double alpha = cross(d, v.u) / det, beta = cross(u.u, d) / det;
+    if (std::fabs(alpha) > kInsideBlock || std::fabs(beta) > kInsideBlock) continue;
+    const std::int32_t mirror = ctx.buckets.nearest(P - d, half);
+    if (mirror >= 0 && mirror != q && !isSlot(mirror)) return false;
   }
   return true;
 }
@@ -176,7 +199,7 @@ std::vector<Seed> findSeeds(Context& ctx) {
         const Axis& v = axes[y];
         if (std::fabs(cross(u.u, v.u)) < kMinAxisSine * u.u.len() * v.u.len()) continue;
         std::int32_t slots[9];
-        if (!completeBlock(ctx, p, u, v, slots)) continue;
+        if (!completeBlock(ctx, p, u, v, near, slots)) continue;
         const BasisChoice basis = chooseBasis(ctx, u.u, v.u);
         if (!std::isfinite(basis.cost)) continue;
         Seed s;
@@ -189,6 +212,7 @@ std::vector<Seed> findSeeds(Context& ctx) {
       }
     }
     if (std::isfinite(best.score)) seeds.push_back(best);
+    if (seeds.size() == kEnoughSeeds) break;
   }
   std::sort(seeds.begin(), seeds.end(), [](const Seed& a, const Seed& b) {
     return a.score < b.score || (a.score == b.score && a.centre < b.centre);

@@ -89,6 +89,7 @@ std::vector<Scene> failureScenes() {
   s.nominalTurnDeg = 30.0;
   s.nominalScale = 1.5;
   s.farShrink = 1.0;
+  s.missing = 0.0;
   scenes.push_back({"diagonal nearer the nominal step", s});
   s = firstTry();
   s.rows = 12;
