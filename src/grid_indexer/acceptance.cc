@@ -36,7 +36,7 @@ double leaveOneOutResidual(const Context& ctx, const Board& board, Index n, doub
       !model.predict(0, 1, ay)) {
     return -1.0;
   }
-  if (step != nullptr) *step = std::min((ax - at).len(), (ay - at).len());
+  if (step != nullptr) *step = std::min(norm(ax - at), norm(ay - at));
   return (ctx.at(board, n.i, n.j) - at).len();
 }
 
@@ -53,20 +53,24 @@ double robustScale(std::vector<double> r) {
 
 double tightenAcceptance(Context& ctx, Board& board) {
   const auto nodes = board.labelledNodes();
-  std::vector<double> ratio(nodes.size(), -1.0);
+  std::vector<double> ratio(nodes.size(), -1.0), residual(nodes.size(), -1.0);
   std::vector<int> open(nodes.size(), 0);
   std::vector<double> innerRatios, outerRatios;
   for (std::size_t k = 0; k < nodes.size(); ++k) {
     ctx.stop.tick(64);
     double step = 0.0;
     const double r = leaveOneOutResidual(ctx, board, nodes[k].first, &step);
+    residual[k] = r;
     if (r < 0.0 || !(step > 0.0)) continue;
     ratio[k] = r / step;
     open[k] = openSides(board, nodes[k].first);
     (open[k] == 0 ? innerRatios : outerRatios).push_back(ratio[k]);
   }
   const double sigma = robustScale(innerRatios.empty() ? outerRatios : innerRatios);
-  if (!(sigma > 0.0)) return 0.0;
+  if (!(sigma > 0.0)) {
+    for (std::size_t k = 0; k < nodes.size(); ++k) board.residual(nodes[k].first, residual[k]);
+    return 0.0;
+  }
   const double limit = std::min(std::max(ctx.params.acceptSigmas() * sigma, ctx.params.acceptFloor()),
                                 ctx.params.snapFraction());
   std::vector<Index> drop;
@@ -76,6 +80,24 @@ double tightenAcceptance(Context& ctx, Board& board) {
     if (ratio[k] > allowed) drop.push_back(nodes[k].first);
   }
   for (const Index& n : drop) board.unlabel(n);
+  // Residuals of the nodes whose models lost a point are measured again (the model window reaches
+  // kMaxWindow steps); the others keep theirs.
+  constexpr int kMaxWindow = 4;
+  constexpr double kDirty = -2.0;
+  for (std::size_t k = 0; k < nodes.size(); ++k) board.residual(nodes[k].first, residual[k]);
+  for (const Index& d : drop) {
+    for (int dj = -kMaxWindow; dj <= kMaxWindow; ++dj) {
+      for (int di = -kMaxWindow; di <= kMaxWindow; ++di) {
+        if (board.labelled(d.i + di, d.j + dj)) board.residual(Index{d.i + di, d.j + dj}, kDirty);
+      }
+    }
+  }
+  for (const auto& node : nodes) {
+    const Board::Cell* c = board.find(node.first.i, node.first.j);
+    if (c->state == Board::State::kLabelled && c->residual == kDirty) {
+      board.residual(node.first, leaveOneOutResidual(ctx, board, node.first, nullptr));
+    }
+  }
   return sigma;
 }
 

@@ -117,8 +117,7 @@ Board bestBoard(Context& ctx, const std::vector<grid_indexer::Seed>& seeds) {
     // Acceptance first, so that clutter snapped near empty nodes beyond the edge does not count as a row's
     // evidence; again after, as the outer stop changes the neighbourhoods of the nodes it leaves.
     const double sigma = grid_indexer::tightenAcceptance(ctx, board);
-    grid_indexer::applyOuterStop(ctx, board, sigma);
-    grid_indexer::tightenAcceptance(ctx, board);
+    if (grid_indexer::applyOuterStop(ctx, board, sigma) > 0) grid_indexer::tightenAcceptance(ctx, board);
     if (board.labelledCount() >= kMinNodes && board.labelledCount() > best.labelledCount())
       best = std::move(board);
   }
@@ -142,16 +141,17 @@ double shortestStep(const xcGridIndexerParams& p) {
 
 }  // namespace
 
-// Cells of half the shortest step a board may show: a snap query then touches a few cells.
+// Cells of half the nominal step: a snap query (under half a local step) touches a few cells, and the
+// seeds' nearest-neighbour search, out to a couple of steps, some tens.
 Context::Context(const std::vector<xcVector<2>>& pts, const xcGridIndexerParams& p)
-    : points(pts), params(p), buckets(pts, 0.5 * shortestStep(p) * xcGridIndexerParams::kMinStepFactor) {
+    : points(pts), params(p), buckets(pts, 0.5 * shortestStep(p)) {
   workingBasis(p, a, b);
   minStep = std::min(a.len(), b.len());
   maxStep = std::max(a.len(), b.len());
 }
 
 bool Context::plausibleStep(const xcVector<2>& s, const xcVector<2>& nominal) const {
-  const double ratio = s.len() / nominal.len();
+  const double ratio = norm(s) / norm(nominal);
   if (!(ratio >= xcGridIndexerParams::kMinStepFactor / kNominalSlack &&
         ratio <= xcGridIndexerParams::kMaxStepFactor * kNominalSlack)) {
     return false;
@@ -184,9 +184,7 @@ void xcGridIndexer::run(const std::vector<xcVector<2>>& points, xcGridIndexerRes
   std::vector<xcGridIndexerResult::Node> nodes;
   for (const auto& node : board.labelledNodes()) {
     const Index c = toCaller(params_, node.first);
-    double step = 0.0;
-    r.residuals_[static_cast<std::size_t>(node.second)] =
-        grid_indexer::leaveOneOutResidual(ctx, board, node.first, &step);
+    r.residuals_[static_cast<std::size_t>(node.second)] = board.find(node.first.i, node.first.j)->residual;
     nodes.push_back({c.i, c.j, node.second, points[static_cast<std::size_t>(node.second)]});
   }
   number_(params_, nodes, r);

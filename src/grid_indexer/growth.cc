@@ -16,6 +16,10 @@ namespace {
 // about n plus its perimeter times two; this cap only guards the bound.
 constexpr std::int64_t kProbesPerPoint = 8;
 constexpr std::int64_t kMinProbes = 4096;
+// Cells a board's box may hold per input point (plus a floor): a board of n nodes fills about n cells of
+// its box; only a growth wandering along a thin diagonal could want more, and it stops there.
+constexpr std::int64_t kCellsPerPoint = 16;
+constexpr std::int64_t kMinCells = 1 << 16;
 // A node's priority: labelled 8-neighbours weigh this much more than labelled nodes two steps out.
 constexpr int kNeighbourWeight = 4;
 
@@ -43,35 +47,28 @@ class Grower {
       queue_.pop();
       if (board_.find(top.n.i, top.n.j) != nullptr) continue;
       // A stale entry: the node gained support since it was queued and has a newer entry.
-      if (top.support != support(top.n)) continue;
+      if (top.support != board_.support(top.n)) continue;
       ctx_.stop.tick(64);
       probe(top.n);
     }
   }
 
  private:
-  int support(Index n) const {
-    int s = 0;
-    for (int dj = -2; dj <= 2; ++dj) {
-      for (int di = -2; di <= 2; ++di) {
-        if (!board_.labelled(n.i + di, n.j + dj)) continue;
-        s += (std::abs(di) <= 1 && std::abs(dj) <= 1) ? kNeighbourWeight : 1;
-      }
-    }
-    return s;
-  }
+  void push(Index n) { queue_.push(Candidate{board_.support(n), order_++, n}); }
 
-  void push(Index n) {
-    if (board_.find(n.i, n.j) != nullptr) return;
-    queue_.push(Candidate{support(n), order_++, n});
-  }
-
-  void pushAround(Index n) {
+  // A labelled node adds to the support of the unknown nodes within two steps, and queues those that
+  // may be probed; an empty one only queues the nodes it opens across itself.
+  void pushAround(Index n, bool labelled) {
     for (int dj = -2; dj <= 2; ++dj) {
       for (int di = -2; di <= 2; ++di) {
         if (di == 0 && dj == 0) continue;
         const Index m{n.i + di, n.j + dj};
-        if (board_.find(m.i, m.j) == nullptr && nextToOpen(m)) push(m);
+        if (board_.find(m.i, m.j) != nullptr) continue;
+        if (labelled) {
+          const int w = (std::abs(di) <= 1 && std::abs(dj) <= 1) ? kNeighbourWeight : 1;
+          if (board_.addSupport(m, w) < 0) continue;
+        }
+        if (nextToOpen(m)) push(m);
       }
     }
   }
@@ -90,9 +87,9 @@ class Grower {
   }
 
   void label(Index n, std::int32_t point) {
-    board_.label(n, point);
+    if (!board_.label(n, point)) return;
     used_[static_cast<std::size_t>(point)] = 1;
-    pushAround(n);
+    pushAround(n, true);
   }
 
   void probe(Index n) {
@@ -104,12 +101,11 @@ class Grower {
       board_.mark(n, Board::State::kBeyond);
       return;
     }
-    const double step = std::min((ax - at).len(), (ay - at).len());
+    const double step = std::min(norm(ax - at), norm(ay - at));
     const std::int32_t q = ctx_.buckets.nearest(at, ctx_.params.snapFraction() * step,
                                                 [&](std::int32_t k) { return used_[k] == 0; });
     if (q < 0) {
-      board_.mark(n, Board::State::kEmpty);
-      pushAround(n);
+      if (board_.mark(n, Board::State::kEmpty)) pushAround(n, false);
       return;
     }
     label(n, q);
@@ -127,13 +123,50 @@ class Grower {
 std::vector<std::pair<Index, std::int32_t>> Board::labelledNodes() const {
   std::vector<std::pair<Index, std::int32_t>> out;
   out.reserve(static_cast<std::size_t>(labelledCount_));
-  for (const auto& kv : cells_) {
-    if (kv.second.state != State::kLabelled) continue;
-    const auto i = static_cast<std::int32_t>(static_cast<std::uint32_t>(kv.first >> 32));
-    const auto j = static_cast<std::int32_t>(static_cast<std::uint32_t>(kv.first));
-    out.emplace_back(Index{i, j}, kv.second.point);
+  for (std::int64_t y = 0; y < h_; ++y) {
+    for (std::int64_t x = 0; x < w_; ++x) {
+      const Cell& c = cells_[static_cast<std::size_t>(y * w_ + x)];
+      if (c.state != State::kLabelled) continue;
+      out.emplace_back(Index{static_cast<std::int32_t>(i0_ + x), static_cast<std::int32_t>(j0_ + y)},
+                       c.point);
+    }
   }
   return out;
+}
+
+bool Board::set_(Index n, const Cell& c) {
+  Cell* cell = cell_(n);
+  if (cell == nullptr) return false;
+  *cell = c;
+  return true;
+}
+
+Board::Cell* Board::cell_(Index n) {
+  std::int64_t x = std::int64_t{n.i} - i0_, y = std::int64_t{n.j} - j0_;
+  if (x < 0 || y < 0 || x >= w_ || y >= h_) {
+    // Grow to twice the needed extent on the side that needs it, so a board costs O(cells) copies.
+    std::int64_t ni0 = i0_, nj0 = j0_, nw = w_, nh = h_;
+    if (w_ == 0) {
+      ni0 = n.i - 4, nj0 = n.j - 4, nw = nh = 9;
+    } else {
+      if (x < 0) ni0 = i0_ - std::max(-x, w_), nw = w_ + (i0_ - ni0);
+      if (x >= w_) nw = std::max(x + 1, 2 * w_);
+      if (y < 0) nj0 = j0_ - std::max(-y, h_), nh = h_ + (j0_ - nj0);
+      if (y >= h_) nh = std::max(y + 1, 2 * h_);
+    }
+    if (nw * nh > maxCells_) return nullptr;
+    std::vector<Cell> grown(static_cast<std::size_t>(nw * nh));
+    for (std::int64_t yy = 0; yy < h_; ++yy) {
+      for (std::int64_t xx = 0; xx < w_; ++xx) {
+        grown[static_cast<std::size_t>((yy + j0_ - nj0) * nw + (xx + i0_ - ni0))] =
+            cells_[static_cast<std::size_t>(yy * w_ + xx)];
+      }
+    }
+    cells_.swap(grown);
+    i0_ = ni0, j0_ = nj0, w_ = nw, h_ = nh;
+    x = std::int64_t{n.i} - i0_, y = std::int64_t{n.j} - j0_;
+  }
+  return &cells_[static_cast<std::size_t>(y * w_ + x)];
 }
 
 bool fitAround(const Context& ctx, const Board& board, Index centre, int radius, const Index* skip,
@@ -143,7 +176,7 @@ bool fitAround(const Context& ctx, const Board& board, Index centre, int radius,
 }
 
 Board growBoard(Context& ctx, const Seed& seed) {
-  Board board;
+  Board board(kCellsPerPoint * static_cast<std::int64_t>(ctx.points.size()) + kMinCells);
   Grower(ctx, board).run(seed);
   return board;
 }

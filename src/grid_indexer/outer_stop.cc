@@ -57,9 +57,10 @@ class OuterStop {
     for (const auto& node : board.labelledNodes()) labelled_[node.second] = 1;
   }
 
-  void run() {
+  int run() {
     staggered_ = ctx_.params.staggered();
-    for (int removal = 0; removal < kMaxRemovals && board_.labelledCount() > 0; ++removal) {
+    int removal = 0;
+    for (; removal < kMaxRemovals && board_.labelledCount() > 0; ++removal) {
       const Box box = boxOf();
       const Line lines[4] = {
           {{box.i0, box.j0}, {0, 1}, {1, 0}, box.j1 - box.j0 + 1},
@@ -73,9 +74,10 @@ class OuterStop {
         const double s = score(lines[l]);
         if (s < worstScore) worst = l, worstScore = s;
       }
-      if (worst < 0) return;
+      if (worst < 0) break;
       remove(lines[worst]);
     }
+    return removal;
   }
 
  private:
@@ -170,7 +172,7 @@ class OuterStop {
         !model.predict(1, 0, ax) || !model.predict(0, 1, ay)) {
       return false;
     }
-    step = std::min((ax - at).len(), (ay - at).len());
+    step = std::min(norm(ax - at), norm(ay - at));
     if (!(step > 0.0)) return false;
     r = (ctx_.at(board_, n.i, n.j) - at).len() / step;
     return true;
@@ -197,6 +199,6 @@ class OuterStop {
 
 }  // namespace
 
-void applyOuterStop(Context& ctx, Board& board, double sigma) { OuterStop(ctx, board, sigma).run(); }
+int applyOuterStop(Context& ctx, Board& board, double sigma) { return OuterStop(ctx, board, sigma).run(); }
 
 }  // namespace grid_indexer

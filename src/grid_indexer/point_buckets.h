@@ -23,7 +23,8 @@ class PointBuckets {
     return nearest(
         p, radius, [](std::int32_t) { return true; }, second);
   }
-  // Up to k nearest points to p within `radius`, other than `self`, nearest first.
+  // Up to k nearest points to p within `radius`, other than `self`, nearest first. Not thread-safe: it
+  // reuses a buffer of the object.
   void kNearest(const xcVector<2>& p, int k, double radius, std::int32_t self,
                 std::vector<std::int32_t>& out) const;
 
@@ -39,6 +40,7 @@ class PointBuckets {
   std::int64_t cols_ = 1, rows_ = 1;
   std::vector<std::int32_t> start_;  // cols_ * rows_ + 1 offsets into order_
   std::vector<std::int32_t> order_;
+  mutable std::vector<std::pair<double, std::int32_t>> scratch_;
 };
 
 template <class Visit>

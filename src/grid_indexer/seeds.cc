@@ -74,7 +74,7 @@ BasisChoice chooseBasis(const Context& ctx, const xcVector<2>& u, const xcVector
       // The shear term keeps a sheared pair (a step and a diagonal) from winning over the true axes when
       // both lie within the allowed turn of the nominal vectors.
       const double shear = angleBetween(e1, e2) - nominalShear;
-      const double l1 = std::log(e1.len() / ctx.a.len()), l2 = std::log(e2.len() / ctx.b.len());
+      const double l1 = std::log(norm(e1) / norm(ctx.a)), l2 = std::log(norm(e2) / norm(ctx.b));
       const double cost = t1 * t1 + t2 * t2 + shear * shear + kLengthWeight * (l1 * l1 + l2 * l2);
       if (cost < best.cost) best = BasisChoice{{c1[0], c1[1], c2[0], c2[1]}, cost};
     }
@@ -90,7 +90,7 @@ void findAxes(Context& ctx, std::int32_t p, const std::vector<std::int32_t>& nea
   const double maxLen = ctx.maxStep * xcGridIndexerParams::kMaxStepFactor * kNominalSlack;
   for (std::int32_t q : near) {
     const xcVector<2> d = ctx.points[q] - P;
-    const double len = d.len();
+    const double len = norm(d);
     if (len < minLen || len > maxLen) continue;
     const std::int32_t o = ctx.buckets.nearest(P - d, kBlockTolerance * len);
     if (o < 0 || o == p || o == q) continue;
@@ -107,7 +107,7 @@ void findAxes(Context& ctx, std::int32_t p, const std::vector<std::int32_t>& nea
 bool completeBlock(Context& ctx, std::int32_t p, const Axis& u, const Axis& v,
                    const std::vector<std::int32_t>& near, std::int32_t (&slots)[9]) {
   const xcVector<2>& P = ctx.points[p];
-  const double tol = kBlockTolerance * std::min(u.u.len(), v.u.len());
+  const double tol = kBlockTolerance * std::min(norm(u.u), norm(v.u));
   slots[4] = p;
   slots[5] = u.plus, slots[3] = u.minus, slots[7] = v.plus, slots[1] = v.minus;
   const std::int32_t along[2] = {u.minus, u.plus}, across[2] = {v.minus, v.plus};
@@ -125,7 +125,7 @@ bool completeBlock(Context& ctx, std::int32_t p, const Axis& u, const Axis& v,
     }
   }
   // Half-step positions inside the block: edge midpoints and cell centres.
-  const double half = kHalfStepTolerance * std::min(u.u.len(), v.u.len());
+  const double half = kHalfStepTolerance * std::min(norm(u.u), norm(v.u));
   for (int hb = -2; hb <= 2; ++hb) {
     for (int ha = -2; ha <= 2; ++ha) {
       if ((ha % 2 == 0) && (hb % 2 == 0)) continue;
@@ -161,7 +161,7 @@ double blockResidual(const Context& ctx, const std::int32_t (&slots)[9]) {
       sum += r.dot(r);
     }
   }
-  return std::sqrt(sum / 9.0) / std::min(u.len(), v.len());
+  return std::sqrt(sum / 9.0) / std::min(norm(u), norm(v));
 }
 
 // Re-expresses the block in the chosen basis: slot (a, b) in (u, v) terms sits at g = (a, b) M^-1.
@@ -191,13 +191,15 @@ std::vector<Seed> findSeeds(Context& ctx) {
     ctx.stop.tick(kNeighbours);
     ctx.buckets.kNearest(ctx.points[p], kNeighbours, radius, p, near);
     findAxes(ctx, p, near, axes);
+    // Axes come nearest first, so the first block found is built on the shortest pair of axes: the
+    // lattice's own steps when the block is clean.
     Seed best;
     best.score = INFINITY;
-    for (std::size_t x = 0; x < axes.size(); ++x) {
-      for (std::size_t y = x + 1; y < axes.size(); ++y) {
+    for (std::size_t x = 0; x < axes.size() && !std::isfinite(best.score); ++x) {
+      for (std::size_t y = x + 1; y < axes.size() && !std::isfinite(best.score); ++y) {
         const Axis& u = axes[x];
         const Axis& v = axes[y];
-        if (std::fabs(cross(u.u, v.u)) < kMinAxisSine * u.u.len() * v.u.len()) continue;
+        if (std::fabs(cross(u.u, v.u)) < kMinAxisSine * norm(u.u) * norm(v.u)) continue;
         std::int32_t slots[9];
         if (!completeBlock(ctx, p, u, v, near, slots)) continue;
         const BasisChoice basis = chooseBasis(ctx, u.u, v.u);
@@ -205,10 +207,8 @@ std::vector<Seed> findSeeds(Context& ctx) {
         Seed s;
         s.centre = p;
         s.score = blockResidual(ctx, slots) + kBasisCostWeight * basis.cost;
-        if (s.score < best.score) {
-          reorder(basis, slots, s);
-          best = s;
-        }
+        reorder(basis, slots, s);
+        best = s;
       }
     }
     if (std::isfinite(best.score)) seeds.push_back(best);
