@@ -109,7 +109,8 @@ Board bestBoard(Context& ctx, const std::vector<grid_indexer::Seed>& seeds) {
     if (grown == kMaxGrowths) break;
     // A seed touching an earlier board would grow that board again.
     bool fresh = true;
-    for (const std::int32_t point : seed.points) fresh = fresh && taken[static_cast<std::size_t>(point)] == 0;
+    for (const std::int32_t point : seed.points)
+      fresh = fresh && (point < 0 || taken[static_cast<std::size_t>(point)] == 0);
     if (!fresh) continue;
     ++grown;
     Board board = grid_indexer::growBoard(ctx, seed);

@@ -40,7 +40,9 @@ class Grower {
     std::vector<char> used(ctx_.points.size(), 0);
     used_.swap(used);
     const Index c{0, 0};
-    for (int s = 0; s < 9; ++s) label(Index{c.i + seed.at[s].i, c.j + seed.at[s].j}, seed.points[s]);
+    for (int s = 0; s < 9; ++s) {
+      if (seed.points[s] >= 0) label(Index{c.i + seed.at[s].i, c.j + seed.at[s].j}, seed.points[s]);
+    }
     const std::int64_t cap = kProbesPerPoint * static_cast<std::int64_t>(ctx_.points.size()) + kMinProbes;
     for (std::int64_t probes = 0; !queue_.empty() && probes < cap; ++probes) {
       const Candidate top = queue_.top();

@@ -39,7 +39,7 @@ struct Index {
 struct Seed {
   std::int32_t centre = 0;
   Index at[9];
-  std::int32_t points[9] = {};
+  std::int32_t points[9] = {};  // -1 for the corner a gap-tolerant seed lacks
   double score = 0.0;
 };
 

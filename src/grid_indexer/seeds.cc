@@ -102,10 +102,10 @@ void findAxes(Context& ctx, std::int32_t p, const std::vector<std::int32_t>& nea
   }
 }
 
-// Fills the block's nine points for axes (u, v), or returns false when a corner is missing or the block
-// is not clean.
+// Fills the block's nine points for axes (u, v), or returns false when a corner is missing (more than
+// `missingCorners` of them; a missing one gets slot -1) or the block is not clean.
 bool completeBlock(Context& ctx, std::int32_t p, const Axis& u, const Axis& v,
-                   const std::vector<std::int32_t>& near, std::int32_t (&slots)[9]) {
+                   const std::vector<std::int32_t>& near, int missingCorners, std::int32_t (&slots)[9]) {
   const xcVector<2>& P = ctx.points[p];
   const double tol = kBlockTolerance * std::min(norm(u.u), norm(v.u));
   slots[4] = p;
@@ -115,13 +115,13 @@ bool completeBlock(Context& ctx, std::int32_t p, const Axis& u, const Axis& v,
     for (int sa = 0; sa < 2; ++sa) {
       const xcVector<2> predicted = ctx.points[along[sa]] + ctx.points[across[sb]] - P;
       const std::int32_t c = ctx.buckets.nearest(predicted, tol);
-      if (c < 0) return false;
+      if (c < 0 && --missingCorners < 0) return false;
       slots[(sb * 2) * 3 + sa * 2] = c;
     }
   }
   for (int a = 0; a < 9; ++a) {
     for (int b = a + 1; b < 9; ++b) {
-      if (slots[a] == slots[b]) return false;
+      if (slots[a] >= 0 && slots[a] == slots[b]) return false;
     }
   }
   // Half-step positions inside the block: edge midpoints and cell centres.
@@ -157,6 +157,7 @@ double blockResidual(const Context& ctx, const std::int32_t (&slots)[9]) {
   double sum = 0.0;
   for (int b = 0; b < 3; ++b) {
     for (int a = 0; a < 3; ++a) {
+      if (slots[b * 3 + a] < 0) continue;
       const xcVector<2> r = ctx.points[slots[b * 3 + a]] - (P + u * (a - 1) + v * (b - 1));
       sum += r.dot(r);
     }
@@ -181,7 +182,9 @@ void reorder(const BasisChoice& c, const std::int32_t (&slots)[9], Seed& seed) {
 
 }  // namespace
 
-std::vector<Seed> findSeeds(Context& ctx) {
+namespace {
+
+std::vector<Seed> searchSeeds(Context& ctx, int missingCorners) {
   std::vector<Seed> seeds;
   std::vector<std::int32_t> near;
   std::vector<Axis> axes;
@@ -201,7 +204,7 @@ std::vector<Seed> findSeeds(Context& ctx) {
         const Axis& v = axes[y];
         if (std::fabs(cross(u.u, v.u)) < kMinAxisSine * norm(u.u) * norm(v.u)) continue;
         std::int32_t slots[9];
-        if (!completeBlock(ctx, p, u, v, near, slots)) continue;
+        if (!completeBlock(ctx, p, u, v, near, missingCorners, slots)) continue;
         const BasisChoice basis = chooseBasis(ctx, u.u, v.u);
         if (!std::isfinite(basis.cost)) continue;
         Seed s;
@@ -217,6 +220,16 @@ std::vector<Seed> findSeeds(Context& ctx) {
   std::sort(seeds.begin(), seeds.end(), [](const Seed& a, const Seed& b) {
     return a.score < b.score || (a.score == b.score && a.centre < b.centre);
   });
+  return seeds;
+}
+
+}  // namespace
+
+// Complete blocks first; only a grid that has none (a small one with a gap in its middle) is started from
+// a block missing one corner, which its axes and the other three corners still fix.
+std::vector<Seed> findSeeds(Context& ctx) {
+  std::vector<Seed> seeds = searchSeeds(ctx, 0);
+  if (seeds.empty()) seeds = searchSeeds(ctx, 1);
   return seeds;
 }
 
