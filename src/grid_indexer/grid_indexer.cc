@@ -51,8 +51,9 @@ void checkParams(const xcGridIndexerParams& p) {
     if (!std::isfinite(v->x()) || !std::isfinite(v->y())) refuse(std::string(name) + " is not finite");
     if (!(v->len() > kMinStepLength)) refuse(std::string(name) + " has zero length");
   }
-  const double sine =
-      std::fabs(p.xv().x() * p.yv().y() - p.xv().y() * p.yv().x()) / (p.xv().len() * p.yv().len());
+  // Through the unit vectors, so that steps near the largest doubles do not overflow the product.
+  const xcVector<2> ux = p.xv() / p.xv().len(), uy = p.yv() / p.yv().len();
+  const double sine = std::fabs(ux.x() * uy.y() - ux.y() * uy.x());
   if (!(sine >= kMinStepSine)) {
     refuse("xv and yv are within " + std::to_string(static_cast<int>(std::asin(kMinStepSine) * 180.0 / kPi)) +
            " degrees of parallel: they do not span a board");
@@ -78,7 +79,11 @@ void checkParams(const xcGridIndexerParams& p) {
   }
 }
 
-void checkPoints(const std::vector<xcVector<2>>& points) {
+// The points may spread over at most this many shortest nominal steps in x and in y: no 32-bit index
+// numbers a grid wider, and the bucket grid's cell arithmetic stays finite.
+constexpr double kMaxSpreadSteps = 1073741824.0;  // 2^30
+
+void checkPoints(const std::vector<xcVector<2>>& points, double shortestStep) {
   if (static_cast<std::int64_t>(points.size()) > xcGridIndexer::kMaxPoints) {
     refuse(std::to_string(points.size()) + " points are more than the " +
            std::to_string(xcGridIndexer::kMaxPoints) + " the indexer numbers");
@@ -88,12 +93,33 @@ void checkPoints(const std::vector<xcVector<2>>& points) {
       refuse("data point " + std::to_string(j) + " has a non-finite coordinate");
     }
   }
+  if (points.empty()) return;
+  double x0 = points[0].x(), x1 = x0, y0 = points[0].y(), y1 = y0;
+  for (const auto& q : points) {
+    x0 = std::min(x0, q.x()), x1 = std::max(x1, q.x());
+    y0 = std::min(y0, q.y()), y1 = std::max(y1, q.y());
+  }
+  const double spread =
+      std::max(x1 / shortestStep - x0 / shortestStep, y1 / shortestStep - y0 / shortestStep);
+  if (!(spread <= kMaxSpreadSteps)) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "the points spread over %.3g nominal steps, more than the %.0f a grid index numbers",
+                  spread, kMaxSpreadSteps);
+    refuse(text);
+  }
 }
 
 // Working basis: a staggered lattice's nodes (i + j even) are every integer combination of the diagonals.
 void workingBasis(const xcGridIndexerParams& p, xcVector<2>& a, xcVector<2>& b) {
   a = p.staggered() ? p.xv() + p.yv() : p.xv();
   b = p.staggered() ? p.xv() - p.yv() : p.yv();
+}
+
+double shortestStep(const xcGridIndexerParams& p) {
+  xcVector<2> a, b;
+  workingBasis(p, a, b);
+  return std::min(a.len(), b.len());
 }
 
 Index toCaller(const xcGridIndexerParams& p, Index w) {
@@ -132,16 +158,6 @@ xcGridIndexerParams::xcGridIndexerParams(const xcVector<2>& xv, const xcVector<2
 
 namespace grid_indexer {
 
-namespace {
-
-double shortestStep(const xcGridIndexerParams& p) {
-  xcVector<2> a, b;
-  workingBasis(p, a, b);
-  return std::min(a.len(), b.len());
-}
-
-}  // namespace
-
 // Cells of half the nominal step: a snap query (under half a local step) touches a few cells, and the
 // seeds' nearest-neighbour search, out to a couple of steps, some tens.
 Context::Context(const std::vector<xcVector<2>>& pts, const xcGridIndexerParams& p)
@@ -171,7 +187,7 @@ void xcGridIndexer::run(const std::vector<xcVector<2>>& points, xcGridIndexerRes
     ~TimeOnExit() { r.time_ = t.sec(); }
   } timeOnExit{result, timer};
   checkParams(params_);
-  checkPoints(points);
+  checkPoints(points, shortestStep(params_));
 
   Context ctx(points, params_);
   ctx.stop.poll();

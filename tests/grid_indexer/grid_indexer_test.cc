@@ -243,9 +243,26 @@ TEST(GridIndexer, ModelsPredictTheNodesTheyWereFittedTo) {
   }
 }
 
+// A 5 x 4 grid without node (2, 1) has no complete 3 x 3 block; it starts from a block missing a corner.
+TEST(GridIndexer, StartsASmallGridWithAGapFromABlockMissingACorner) {
+  std::vector<xcVector<2>> points;
+  for (int j = 0; j < 4; ++j) {
+    for (int i = 0; i < 5; ++i) {
+      if (i != 2 || j != 1) points.emplace_back(30.0 + 12.0 * i - 0.6 * j, 40.0 + 0.6 * i + 12.0 * j);
+    }
+  }
+  xcGridIndexerResult r;
+  xcGridIndexer(xcGridIndexerParams(xcVector<2>(12.0, 0.0), xcVector<2>(0.0, 12.0))).run(points, r);
+  ASSERT_EQ(r.indexedCount(), 19);
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    const int n = static_cast<int>(k) + (k >= 7 ? 1 : 0);  // node number with the gap counted
+    EXPECT_EQ(r.indices()[k], xcPair<std::int32_t>(n % 5, n / 5)) << k;
+  }
+}
+
 TEST(GridIndexer, FindsNothingWhereNoCompleteCleanBlockExists) {
   const xcGridIndexerParams p(xcVector<2>(10.0, 0.0), xcVector<2>(0.0, 10.0));
-  std::vector<xcVector<2>> line, lattice;
+  std::vector<xcVector<2>> line, lattice, duplicates(500, xcVector<2>(5.0, 5.0));
   for (int i = 0; i < 20; ++i) line.emplace_back(10.0 * i, 0.0);
   // Every node of a 6 x 6 lattice with the centre of every cell: each 3 x 3 block has points at half
   // steps, so none is clean.
@@ -255,7 +272,7 @@ TEST(GridIndexer, FindsNothingWhereNoCompleteCleanBlockExists) {
       lattice.emplace_back(10.0 * i + 5.0, 10.0 * j + 5.0);
     }
   }
-  for (const auto* points : {&line, &lattice}) {
+  for (const auto* points : {&line, &lattice, &duplicates}) {
     xcGridIndexerResult r;
     xcGridIndexer(p).run(*points, r);
     EXPECT_FALSE(r.found());
@@ -294,6 +311,15 @@ TEST(GridIndexer, RefusesBadInputNamingItAndTheLimit) {
        L"snapFraction is 0.6, outside 0.05 to 0.45\n"},
       {"board", with([](auto& p) { p.board(2, 9); }), fine, L"board 2 x 9 is not 0 x 0"},
       {"fill", with([](auto& p) { p.minBoardFill(0.2); }), fine, L"minBoardFill is 0.2, outside 0.5 to 1\n"},
+      {"spread past 32-bit indices",
+       with([](auto&) {}),
+       {xcVector<2>(-1e308, 0), xcVector<2>(1e308, 0)},
+       L"the points spread over 2e+307 nominal steps, more than the 1073741824"},
+      {"steps near the largest doubles", with([](auto& p) {
+         p.xv(xcVector<2>(1e300, 1e300));
+         p.yv(xcVector<2>(1e300, 1e300));
+       }),
+       fine, L"xv and yv are within 11 degrees of parallel"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
