@@ -187,9 +187,12 @@ class xcGridIndexer {
   void params(const xcGridIndexerParams& p) { params_ = p; }
 
   // Indexes `points` into `result` (replaced whole). Throws BadParams, before any work, for parameters
-  // out of range, more than kMaxPoints points, or a point with a non-finite coordinate. Polls the calling
-  // thread's stop and throws xcStopRequested when asked to stop; result then keeps only its new time().
-  // Cost: about linear in the points (a bounded number of seeds is grown, each probe fits one small model).
+  // out of range, more than kMaxPoints points, a point with a non-finite coordinate ("data point N has a
+  // non-finite coordinate"), or points spread over more than 2^30 of the shorter nominal step in x or y.
+  // On any throw `result` keeps everything but its new time(). Polls the calling thread's stop (about
+  // every few thousand units of work) and throws xcStopRequested when asked to stop.
+  // Cost: about linear in the points: the seed search ends after a few dozen seeds, at most six boards
+  // are grown, and each probe fits one model to at most 81 nodes. Memory: a few dozen bytes per point.
   void run(const std::vector<xcVector<2>>& points, xcGridIndexerResult& result) const;
 
  private:

@@ -4,6 +4,7 @@
 // the refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -99,11 +100,7 @@ std::vector<Scene> failureScenes() {
   s.extensionLine = true;
   s.uniformClutter = 0;
   scenes.push_back({"clutter on a row's extension", s});
-  s = firstTry();
-  s.secondBoard = true;
-  s.cols = 12;
-  s.rows = 10;
-  scenes.push_back({"second board nearby", s});
+
   s = firstTry();
   s.edgeLines = true;
   scenes.push_back({"repeated patterns along the edges", s});
@@ -133,6 +130,38 @@ TEST(GridIndexer, IndexesEveryNodeAndNoClutterInEachFailureScene) {
     EXPECT_EQ(s.labelledClutter, 0);
     EXPECT_EQ(r.indexedCount(), s.labelledNodes);
   }
+}
+
+// A smaller board beside the main one, drawn without noise and nearly at the nominal steps, so that its
+// blocks make the best seeds: the indexer must still keep the larger board.
+TEST(GridIndexer, KeepsTheLargerBoardWhenASmallerOneHoldsTheBestSeeds) {
+  BoardSpec spec = firstTry();
+  spec.cols = 12;
+  spec.rows = 10;
+  const SyntheticBoard b = ptmatch_test::makeBoard(spec);
+  BoardSpec small;
+  small.cols = small.rows = 5;
+  small.step = spec.step * 0.85;
+  small.rotationDeg = spec.rotationDeg + spec.nominalTurnDeg + 3.0;
+  small.noise = 0.0;
+  small.seed = 99;
+  const SyntheticBoard other = ptmatch_test::makeBoard(small);
+  SyntheticBoard scene = b;
+  double maxX = -1e9;
+  for (const auto& p : b.points) maxX = std::max(maxX, p.x());
+  for (const auto& p : other.points) {
+    // Beside the main board, four of its steps clear of it.
+    scene.points.push_back(p - other.points[0] + xcVector<2>(maxX + 4.0 * spec.step, 900.0));
+    scene.trueI.push_back(SyntheticBoard::kNotNode);
+    scene.trueJ.push_back(SyntheticBoard::kNotNode);
+  }
+  // Its points first, so that they are searched for seeds first.
+  std::rotate(scene.points.begin(), scene.points.end() - 25, scene.points.end());
+  std::rotate(scene.trueI.begin(), scene.trueI.end() - 25, scene.trueI.end());
+  std::rotate(scene.trueJ.begin(), scene.trueJ.end() - 25, scene.trueJ.end());
+  const BoardScore s = score(scene, indexBoard(scene));
+  EXPECT_EQ(s.labelledNodes, b.presentNodes);
+  EXPECT_EQ(s.labelledClutter, 0);
 }
 
 TEST(GridIndexer, StaggeredIndicesKeepAnEvenSumInTheCallersBasis) {
