@@ -2,7 +2,8 @@
 // files it writes. scene.csv holds model.csv rotated by 30 degrees and shifted by (100, 50), without model
 // point 8 (weight 1 of 11) and with 5 clutter points; grid.csv a 5 x 4 grid of step 12 with one gap and one
 // stray point; board.csv a 9 x 6 board in perspective with lens distortion, 20 clutter points and dense lines
-// of points along two edges (from the synthetic boards of tests/synthetic_boards.h, seed 17). pattern.pgm and the pattern*.png files (from make_png_fixtures.py) hold one 6 x 5 pattern.
+// of points along two edges (from the synthetic boards of tests/synthetic_boards.h, seed 17). pattern.pgm and
+// the pattern*.png files (from make_png_fixtures.py) hold one 6 x 5 pattern.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -321,7 +322,8 @@ INSTANTIATE_TEST_SUITE_P(
                               "--board: expected COLSxROWS with at least 3 nodes a side"},
                       BadCase{"grid board.csv --xv 30,0 --yv 0,30 --method map --board 9x6",
                               "--board and --svg need --method indexer"},
-                      BadCase{"grid board.csv --xv 30,0 --yv 0,30 --snap 3", "the indexer's is --snap-fraction"},
+                      BadCase{"grid board.csv --xv 30,0 --yv 0,30 --snap 3",
+                              "the indexer's is --snap-fraction"},
                       BadCase{"grid board.csv --xv 30,0 --yv 0,30 --snap-fraction 0.6",
                               "snapFraction is 0.6, outside 0.05 to 0.45"},
                       BadCase{"grid board.csv --xv 30,0 --yv 0,30 --method affine", "--method"}));
