@@ -19,7 +19,7 @@
 
 namespace {
 
-using ptmatch_test::BoardSpec;
+using ptmatch_test::BoardLayout;
 using ptmatch_test::SyntheticBoard;
 
 void runSeedSet(benchmark::State& state, ptmatch_test::SeedRange seeds) {
@@ -28,10 +28,10 @@ void runSeedSet(benchmark::State& state, ptmatch_test::SeedRange seeds) {
     allRight = right95 = clutterBoards = wrongBoards = points = 0;
     for (std::uint32_t s = seeds.first; s < seeds.first + seeds.count; ++s) {
       state.PauseTiming();
-      const SyntheticBoard b = ptmatch_test::makeBoard(ptmatch_test::drawSpec(s));
+      const SyntheticBoard b = ptmatch_test::makeBoard(ptmatch_test::drawLayout(s));
       state.ResumeTiming();
       xcGridIndexerResult r;
-      xcGridIndexer(xcGridIndexerParams(b.xv, b.yv, b.spec.staggered)).run(b.points, r);
+      xcGridIndexer(xcGridIndexerParams(b.xv, b.yv, b.layout.staggered)).run(b.points, r);
       const auto score = ptmatch_test::scoreBoard(b, [&](std::size_t k, std::int32_t& i, std::int32_t& j) {
         i = r.indices()[k].x();
         j = r.indices()[k].y();
@@ -62,7 +62,7 @@ BENCHMARK(BM_HeldOutSeeds)->Iterations(1)->Unit(benchmark::kMillisecond);
 // A 12 x 11 chessboard, far side a third shorter and turned, lens distortion, 3 % missing, 20 clutter
 // points: about 150 points.
 SyntheticBoard board150() {
-  BoardSpec s;
+  BoardLayout s;
   s.cols = 12;
   s.rows = 11;
   s.step = 25.0;
@@ -93,7 +93,7 @@ BENCHMARK(BM_Board150)->Repetitions(15)->ReportAggregatesOnly(true)->Unit(benchm
 
 // A square board of about 0.8 n nodes and 0.2 n clutter points, mild perspective.
 SyntheticBoard sceneOf(std::int64_t n) {
-  BoardSpec s;
+  BoardLayout s;
   s.cols = s.rows = std::max(4, static_cast<int>(std::lround(std::sqrt(0.8 * static_cast<double>(n)))));
   s.step = 20.0;
   s.rotationDeg = 5.0;

@@ -24,7 +24,7 @@ constexpr SeedRange kTuningSeeds{1, 400};
 constexpr SeedRange kHeldOutSeeds{900001, 400};
 
 // What to draw. draw() below picks every field from a seed; tests set them by hand.
-struct BoardSpec {
+struct BoardLayout {
   int cols = 9, rows = 6;  // nodes per row and rows (a staggered row has cols nodes, every other index)
   bool staggered = false;
   double step = 20.0;           // mean step near the board's centre, in pixels
@@ -48,7 +48,7 @@ struct BoardSpec {
 // nominal steps a user would give.
 struct SyntheticBoard {
   static constexpr std::int32_t kNotNode = -1000000;
-  BoardSpec spec;
+  BoardLayout layout;
   std::vector<xcVector<2>> points;
   std::vector<std::int32_t> trueI, trueJ;
   xcVector<2> xv, yv;
@@ -65,7 +65,7 @@ inline double rad(double deg) { return deg * kPi / 180.0; }
 // linearly towards the far side, then radial distortion about the board's centre.
 class Camera {
  public:
-  Camera(const BoardSpec& s, double ci, double cj, double halfExtent, xcVector<2> centre)
+  Camera(const BoardLayout& s, double ci, double cj, double halfExtent, xcVector<2> centre)
       : s_(s), ci_(ci), cj_(cj), half_(std::max(halfExtent, 1.0)), centre_(centre) {
     const double f = std::clamp(s.farShrink, 1.0, 4.0);
     a_ = (f - 1.0) / (f + 1.0);
@@ -86,16 +86,16 @@ class Camera {
   }
 
  private:
-  BoardSpec s_;
+  BoardLayout s_;
   double ci_, cj_, half_, a_;
   xcVector<2> centre_;
 };
 
-inline bool isNodeOf(const BoardSpec& s, int i, int j) { return !s.staggered || ((i + j) % 2 == 0); }
-inline int iExtent(const BoardSpec& s) { return s.staggered ? 2 * s.cols - 1 : s.cols; }
+inline bool isNodeOf(const BoardLayout& s, int i, int j) { return !s.staggered || ((i + j) % 2 == 0); }
+inline int iExtent(const BoardLayout& s) { return s.staggered ? 2 * s.cols - 1 : s.cols; }
 
 // True when the kept nodes hold a complete 3 x 3 block of the lattice (the indexer starts from one).
-inline bool hasCompleteBlock(const BoardSpec& s, const std::vector<char>& kept) {
+inline bool hasCompleteBlock(const BoardLayout& s, const std::vector<char>& kept) {
   const int ie = iExtent(s);
   for (int j = 1; j + 1 < s.rows; ++j) {
     for (int i = 1; i + 1 < ie; ++i) {
@@ -116,29 +116,29 @@ inline bool hasCompleteBlock(const BoardSpec& s, const std::vector<char>& kept) 
 
 }  // namespace synthetic_detail
 
-// Builds the scene of `spec`. Clutter never lands within a quarter step of a board node, present or
+// Builds the scene of `layout`. Clutter never lands within a quarter step of a board node, present or
 // missing: such a point is indistinguishable from the node and no indexer could be asked to refuse it.
-inline SyntheticBoard makeBoard(const BoardSpec& spec) {
+inline SyntheticBoard makeBoard(const BoardLayout& layout) {
   using namespace synthetic_detail;
   SyntheticBoard out;
-  out.spec = spec;
-  std::mt19937 rng(spec.seed * 2654435761u + 17u);
+  out.layout = layout;
+  std::mt19937 rng(layout.seed * 2654435761u + 17u);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
   std::normal_distribution<double> gauss(0.0, 1.0);
-  const int ie = iExtent(spec);
-  const double ci = (ie - 1) / 2.0, cj = (spec.rows - 1) / 2.0;
-  const double half = 0.5 * std::max(ie, spec.rows);
+  const int ie = iExtent(layout);
+  const double ci = (ie - 1) / 2.0, cj = (layout.rows - 1) / 2.0;
+  const double half = 0.5 * std::max(ie, layout.rows);
   const xcVector<2> centre(1000.0 + 100.0 * u01(rng), 800.0 + 100.0 * u01(rng));
-  const Camera cam(spec, ci, cj, half, centre);
+  const Camera cam(layout, ci, cj, half, centre);
 
-  std::vector<char> kept(static_cast<std::size_t>(ie * spec.rows), 0);
+  std::vector<char> kept(static_cast<std::size_t>(ie * layout.rows), 0);
   for (int attempt = 0; attempt < 50; ++attempt) {
-    for (int j = 0; j < spec.rows; ++j) {
+    for (int j = 0; j < layout.rows; ++j) {
       for (int i = 0; i < ie; ++i) {
-        kept[j * ie + i] = isNodeOf(spec, i, j) && j != spec.hiddenRow && !(u01(rng) < spec.missing);
+        kept[j * ie + i] = isNodeOf(layout, i, j) && j != layout.hiddenRow && !(u01(rng) < layout.missing);
       }
     }
-    if (hasCompleteBlock(spec, kept)) break;
+    if (hasCompleteBlock(layout, kept)) break;
   }
 
   auto addPoint = [&](xcVector<2> p, std::int32_t i, std::int32_t j) {
@@ -147,19 +147,19 @@ inline SyntheticBoard makeBoard(const BoardSpec& spec) {
     out.trueJ.push_back(j);
   };
   std::vector<xcVector<2>> nodes;  // every board node, kept or not, for the clutter exclusion
-  for (int j = 0; j < spec.rows; ++j) {
+  for (int j = 0; j < layout.rows; ++j) {
     for (int i = 0; i < ie; ++i) {
-      if (!isNodeOf(spec, i, j)) continue;
+      if (!isNodeOf(layout, i, j)) continue;
       nodes.push_back(cam(i, j));
       if (!kept[j * ie + i]) continue;
-      const double n = spec.noise * spec.step;
+      const double n = layout.noise * layout.step;
       addPoint(cam(i, j) + xcVector<2>(n * gauss(rng), n * gauss(rng)), i, j);
       ++out.presentNodes;
     }
   }
   auto farFromNodes = [&](const xcVector<2>& p) {
     for (const auto& q : nodes) {
-      if ((p - q).len() < 0.25 * spec.step * 0.75) return false;
+      if ((p - q).len() < 0.25 * layout.step * 0.75) return false;
     }
     return true;
   };
@@ -167,40 +167,40 @@ inline SyntheticBoard makeBoard(const BoardSpec& spec) {
     if (farFromNodes(p)) addPoint(p, SyntheticBoard::kNotNode, SyntheticBoard::kNotNode);
   };
 
-  for (int k = 0; k < spec.uniformClutter; ++k) {
-    addClutter(cam(-3.0 + u01(rng) * (ie + 5.0), -3.0 + u01(rng) * (spec.rows + 5.0)));
+  for (int k = 0; k < layout.uniformClutter; ++k) {
+    addClutter(cam(-3.0 + u01(rng) * (ie + 5.0), -3.0 + u01(rng) * (layout.rows + 5.0)));
   }
-  if (spec.edgeLines) {
+  if (layout.edgeLines) {
     // Two rows out at half-step spacing along one edge, one row out along the other: both look like a
     // row of the board at every other point.
     for (double t = -1.0; t <= ie; t += 0.5) addClutter(cam(t, -2.0));
-    for (double t = -1.0; t <= spec.rows; t += 0.5) addClutter(cam(ie, t));
+    for (double t = -1.0; t <= layout.rows; t += 0.5) addClutter(cam(ie, t));
   }
-  if (spec.extensionLine) {
-    const int j = spec.rows / 2;
+  if (layout.extensionLine) {
+    const int j = layout.rows / 2;
     for (double t = 1.5; t <= 4.0; t += 0.5) addClutter(cam(-t, j));
   }
-  if (spec.secondBoard) {
-    BoardSpec small = spec;
-    small.cols = std::max(3, spec.cols / 3);
-    small.rows = std::max(3, spec.rows / 3);
+  if (layout.secondBoard) {
+    BoardLayout small = layout;
+    small.cols = std::max(3, layout.cols / 3);
+    small.rows = std::max(3, layout.rows / 3);
     small.staggered = false;
     const double sc = 0.55 + 0.25 * u01(rng);
     const double turn = 20.0 + 30.0 * u01(rng);
     const xcVector<2> at = cam(ie + 2.5 + small.cols * sc * 0.5, cj);
     for (int j = 0; j < small.rows; ++j) {
       for (int i = 0; i < small.cols; ++i) {
-        const double x = (i - (small.cols - 1) / 2.0) * sc * spec.step;
-        const double y = (j - (small.rows - 1) / 2.0) * sc * spec.step;
-        const double r = rad(spec.rotationDeg + turn);
+        const double x = (i - (small.cols - 1) / 2.0) * sc * layout.step;
+        const double y = (j - (small.rows - 1) / 2.0) * sc * layout.step;
+        const double r = rad(layout.rotationDeg + turn);
         addClutter(at + xcVector<2>(x * std::cos(r) - y * std::sin(r), x * std::sin(r) + y * std::cos(r)));
       }
     }
   }
 
   // The nominal steps a user would type, a little off in turn and length.
-  const double r = rad(spec.rotationDeg + spec.nominalTurnDeg);
-  const double len = spec.step * spec.nominalScale;
+  const double r = rad(layout.rotationDeg + layout.nominalTurnDeg);
+  const double len = layout.step * layout.nominalScale;
   out.xv = xcVector<2>(len * std::cos(r), len * std::sin(r));
   out.yv = xcVector<2>(-len * std::sin(r), len * std::cos(r));
 
@@ -218,10 +218,10 @@ inline SyntheticBoard makeBoard(const BoardSpec& spec) {
 
 // A random scene from the families above: sizes 4 x 4 to 60 x 60, far side shortened up to 2x and
 // turned, radial distortion, 0-10 % missing, sometimes a hidden row, uniform and structured clutter.
-inline BoardSpec drawSpec(std::uint32_t seed) {
+inline BoardLayout drawLayout(std::uint32_t seed) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<double> u01(0.0, 1.0);
-  BoardSpec s;
+  BoardLayout s;
   s.seed = seed;
   // Sizes spread evenly in log scale, so that small boards (where perspective bites hardest per step)
   // are as common as large ones.

@@ -45,13 +45,13 @@ void expectSameParams(const xcGridIndexerParams& a, const xcGridIndexerParams& b
 
 // A real result: a found board with clutter left unlabelled and, when `sized`, the board's node list.
 xcGridIndexerResult sampleResult(bool sized) {
-  ptmatch_test::BoardSpec spec;
-  spec.cols = 6;
-  spec.rows = 5;
-  spec.farShrink = 1.3;
-  spec.uniformClutter = 10;
-  spec.seed = 3;
-  const auto b = ptmatch_test::makeBoard(spec);
+  ptmatch_test::BoardLayout layout;
+  layout.cols = 6;
+  layout.rows = 5;
+  layout.farShrink = 1.3;
+  layout.uniformClutter = 10;
+  layout.seed = 3;
+  const auto b = ptmatch_test::makeBoard(layout);
   xcGridIndexerParams p(b.xv, b.yv);
   if (sized) p.board(6, 5);
   xcGridIndexerResult r;

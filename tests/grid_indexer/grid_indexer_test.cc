@@ -19,8 +19,8 @@
 
 namespace {
 
+using ptmatch_test::BoardLayout;
 using ptmatch_test::BoardScore;
-using ptmatch_test::BoardSpec;
 using ptmatch_test::SyntheticBoard;
 
 xcGridIndexerResult indexBoard(const SyntheticBoard& b, xcGridIndexerParams p) {
@@ -30,7 +30,7 @@ xcGridIndexerResult indexBoard(const SyntheticBoard& b, xcGridIndexerParams p) {
 }
 
 xcGridIndexerResult indexBoard(const SyntheticBoard& b) {
-  return indexBoard(b, xcGridIndexerParams(b.xv, b.yv, b.spec.staggered));
+  return indexBoard(b, xcGridIndexerParams(b.xv, b.yv, b.layout.staggered));
 }
 
 // Scores the result against the truth after mapping the truth through `truthToIndex` (the indexer's
@@ -57,8 +57,8 @@ BoardScore score(const SyntheticBoard& b, const xcGridIndexerResult& r) {
 }
 
 // The 9 x 6 board of a first try: far side a quarter shorter, four corners missing, clutter around.
-BoardSpec firstTry() {
-  BoardSpec s;
+BoardLayout firstTry() {
+  BoardLayout s;
   s.cols = 9;
   s.rows = 6;
   s.step = 30.0;
@@ -76,7 +76,7 @@ BoardSpec firstTry() {
 
 struct Scene {
   const char* name;
-  BoardSpec spec;
+  BoardLayout layout;
 };
 
 // Scenes each built around one way to fail; every one must come out with every present node right and
@@ -84,7 +84,7 @@ struct Scene {
 std::vector<Scene> failureScenes() {
   std::vector<Scene> scenes;
   scenes.push_back({"first try", firstTry()});
-  BoardSpec s = firstTry();
+  BoardLayout s = firstTry();
   // Nominal steps turned 30 degrees and 1.5 times too long: the diagonal (45 degrees, 1.41 steps) lies
   // nearer the nominal x step than the true step does.
   s.nominalTurnDeg = 30.0;
@@ -122,7 +122,7 @@ std::vector<Scene> failureScenes() {
 TEST(GridIndexer, IndexesEveryNodeAndNoClutterInEachFailureScene) {
   for (const Scene& scene : failureScenes()) {
     SCOPED_TRACE(scene.name);
-    const SyntheticBoard b = ptmatch_test::makeBoard(scene.spec);
+    const SyntheticBoard b = ptmatch_test::makeBoard(scene.layout);
     const xcGridIndexerResult r = indexBoard(b);
     const BoardScore s = score(b, r);
     EXPECT_EQ(s.labelledNodes, b.presentNodes);
@@ -135,14 +135,14 @@ TEST(GridIndexer, IndexesEveryNodeAndNoClutterInEachFailureScene) {
 // A smaller board beside the main one, drawn without noise and nearly at the nominal steps, so that its
 // blocks make the best seeds: the indexer must still keep the larger board.
 TEST(GridIndexer, KeepsTheLargerBoardWhenASmallerOneHoldsTheBestSeeds) {
-  BoardSpec spec = firstTry();
-  spec.cols = 12;
-  spec.rows = 10;
-  const SyntheticBoard b = ptmatch_test::makeBoard(spec);
-  BoardSpec small;
+  BoardLayout layout = firstTry();
+  layout.cols = 12;
+  layout.rows = 10;
+  const SyntheticBoard b = ptmatch_test::makeBoard(layout);
+  BoardLayout small;
   small.cols = small.rows = 5;
-  small.step = spec.step * 0.85;
-  small.rotationDeg = spec.rotationDeg + spec.nominalTurnDeg + 3.0;
+  small.step = layout.step * 0.85;
+  small.rotationDeg = layout.rotationDeg + layout.nominalTurnDeg + 3.0;
   small.noise = 0.0;
   small.seed = 99;
   const SyntheticBoard other = ptmatch_test::makeBoard(small);
@@ -151,7 +151,7 @@ TEST(GridIndexer, KeepsTheLargerBoardWhenASmallerOneHoldsTheBestSeeds) {
   for (const auto& p : b.points) maxX = std::max(maxX, p.x());
   for (const auto& p : other.points) {
     // Beside the main board, four of its steps clear of it.
-    scene.points.push_back(p - other.points[0] + xcVector<2>(maxX + 4.0 * spec.step, 900.0));
+    scene.points.push_back(p - other.points[0] + xcVector<2>(maxX + 4.0 * layout.step, 900.0));
     scene.trueI.push_back(SyntheticBoard::kNotNode);
     scene.trueJ.push_back(SyntheticBoard::kNotNode);
   }
@@ -165,13 +165,13 @@ TEST(GridIndexer, KeepsTheLargerBoardWhenASmallerOneHoldsTheBestSeeds) {
 }
 
 TEST(GridIndexer, StaggeredIndicesKeepAnEvenSumInTheCallersBasis) {
-  BoardSpec spec = firstTry();
-  spec.staggered = true;
-  spec.cols = 5;
-  spec.rows = 9;
+  BoardLayout layout = firstTry();
+  layout.staggered = true;
+  layout.cols = 5;
+  layout.rows = 9;
   // Without its first row the lowest row and the lowest column lie on nodes of opposite parity.
-  spec.hiddenRow = 0;
-  const SyntheticBoard b = ptmatch_test::makeBoard(spec);
+  layout.hiddenRow = 0;
+  const SyntheticBoard b = ptmatch_test::makeBoard(layout);
   const xcGridIndexerResult r = indexBoard(b);
   ASSERT_TRUE(r.found());
   for (const auto& n : r.nodes()) EXPECT_EQ((n.i + n.j) % 2, 0) << n.i << ", " << n.j;
@@ -211,10 +211,10 @@ TEST(GridIndexer, AxesFollowTheNominalVectors) {
 }
 
 TEST(GridIndexer, ListsTheBoardsNodesRowByRowOrSaysWhyNot) {
-  BoardSpec spec = firstTry();
-  spec.missing = 0.0;
-  spec.edgeLines = true;
-  const SyntheticBoard b = ptmatch_test::makeBoard(spec);
+  BoardLayout layout = firstTry();
+  layout.missing = 0.0;
+  layout.edgeLines = true;
+  const SyntheticBoard b = ptmatch_test::makeBoard(layout);
   xcGridIndexerParams p(b.xv, b.yv);
   p.board(9, 6);
   const xcGridIndexerResult r = indexBoard(b, p);
@@ -238,9 +238,9 @@ TEST(GridIndexer, ListsTheBoardsNodesRowByRowOrSaysWhyNot) {
     EXPECT_EQ(other.indexedCount(), 54);
   }
 
-  spec.missing = 0.0;
-  spec.edgeLines = false;
-  SyntheticBoard gappy = ptmatch_test::makeBoard(spec);
+  layout.missing = 0.0;
+  layout.edgeLines = false;
+  SyntheticBoard gappy = ptmatch_test::makeBoard(layout);
   // Two nodes away from the edges, so the board's extent stays that of 9 x 6.
   for (std::size_t k = 0; k < gappy.points.size(); ++k) {
     if (gappy.trueJ[k] == 2 && (gappy.trueI[k] == 3 || gappy.trueI[k] == 5))
@@ -263,8 +263,8 @@ TEST(GridIndexer, ModelsPredictTheNodesTheyWereFittedTo) {
   const xcGridIndexerResult r = indexBoard(b);
   ASSERT_TRUE(r.found());
   // Local models follow the board to its noise; the global homography only to the lens bend.
-  const double noise = 4.0 * b.spec.noise * b.spec.step;
-  const double bend = 0.25 * b.spec.step;
+  const double noise = 4.0 * b.layout.noise * b.layout.step;
+  const double bend = 0.25 * b.layout.step;
   for (const auto& n : r.nodes()) {
     EXPECT_LT((r.nodePosition(n.i, n.j) - n.position).len(), noise);
     EXPECT_LT((r.grid2image().a2b(xcVector<2>(n.i, n.j)) - n.position).len(), bend);
@@ -360,11 +360,11 @@ TEST(GridIndexer, RefusesBadInputNamingItAndTheLimit) {
 }
 
 TEST(GridIndexer, HonoursEveryWayOfStopping) {
-  BoardSpec spec = firstTry();
-  spec.cols = 60;
-  spec.rows = 60;
-  spec.uniformClutter = 3000;
-  const SyntheticBoard b = ptmatch_test::makeBoard(spec);
+  BoardLayout layout = firstTry();
+  layout.cols = 60;
+  layout.rows = 60;
+  layout.uniformClutter = 3000;
+  const SyntheticBoard b = ptmatch_test::makeBoard(layout);
   for (const auto way : ptmatch_test::kStopWays) {
     SCOPED_TRACE(ptmatch_test::nameOf(way));
     xcGridIndexerResult r;
@@ -379,7 +379,7 @@ TEST(GridIndexer, KeepsClutterOutOnASampleOfRandomBoards) {
   constexpr int kSeeds = 30;
   for (int seed = 1; seed <= kSeeds; ++seed) {
     const SyntheticBoard b =
-        ptmatch_test::makeBoard(ptmatch_test::drawSpec(static_cast<std::uint32_t>(seed)));
+        ptmatch_test::makeBoard(ptmatch_test::drawLayout(static_cast<std::uint32_t>(seed)));
     const BoardScore s = score(b, indexBoard(b));
     clean += s.labelledClutter == 0 && s.wrongNodes == 0;
     mostlyRight += s.labelledNodes >= 0.95 * b.presentNodes;
