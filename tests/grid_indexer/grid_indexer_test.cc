@@ -258,6 +258,29 @@ TEST(GridIndexer, ListsTheBoardsNodesRowByRowOrSaysWhyNot) {
   EXPECT_EQ(lenient.boardPoints()[2 * 9 + 5], -1);
 }
 
+// A staggered board of 4 x 11 nodes: every row holds 4, every other row shifted by half a step.
+TEST(GridIndexer, ListsAStaggeredBoardRowByRow) {
+  std::vector<xcVector<2>> points;
+  for (int j = 0; j < 11; ++j) {
+    for (int k = 0; k < 4; ++k) {
+      const int i = 2 * k + j % 2;
+      points.emplace_back(100.0 + 10.0 * i + 0.3 * j, 50.0 + 10.0 * j - 0.2 * i);
+    }
+  }
+  points.emplace_back(30.0, 30.0);
+  xcGridIndexerParams p(xcVector<2>(10.0, 0.0), xcVector<2>(0.0, 10.0), true);
+  p.board(4, 11);
+  xcGridIndexerResult r;
+  xcGridIndexer(p).run(points, r);
+  ASSERT_TRUE(r.boardFound()) << r.boardMessage();
+  ASSERT_EQ(r.boardPoints().size(), 44u);
+  for (std::size_t k = 0; k < 44; ++k) {
+    EXPECT_EQ(r.boardPoints()[k], static_cast<std::int32_t>(k));
+    EXPECT_EQ(r.indices()[k], xcPair<std::int32_t>(2 * (k % 4) + (k / 4) % 2, k / 4));
+  }
+  EXPECT_EQ(r.indices()[44].x(), xcGridIndexerResult::kNone);
+}
+
 TEST(GridIndexer, ModelsPredictTheNodesTheyWereFittedTo) {
   const SyntheticBoard b = ptmatch_test::makeBoard(firstTry());
   const xcGridIndexerResult r = indexBoard(b);
