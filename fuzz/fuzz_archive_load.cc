@@ -69,6 +69,8 @@ constexpr Loader kLoaders[] = {
     loadAndStore<xcPsuedoInverse>,
     loadAndStore<xcPelBuffer<std::uint8_t>>,
     loadPersistentAndStore,
+    loadAndStore<xcGridIndexer>,
+    loadAndStore<xcGridIndexerResult>,
 };
 
 }  // namespace

@@ -97,6 +97,15 @@ void writeArchiveSeeds(const std::string& dir) {
   xcPersistent* error = new xcPointMatcherDefs::BadParams(L"maxNumResults must be >= 1\n");
   writeRecord(dir, 14, "persistent", error);
   delete error;
+  xcGridIndexer indexer(xcGridIndexerParams(xcVector<2>(10, 0), xcVector<2>(0, 10)));
+  writeRecord(dir, 15, "grid_indexer", indexer);
+  std::vector<xcVector<2>> board;
+  for (int j = 0; j < 4; ++j) {
+    for (int i = 0; i < 4; ++i) board.emplace_back(10.0 * i + 0.5 * j, 10.0 * j);
+  }
+  xcGridIndexerResult indexed;
+  indexer.run(board, indexed);
+  writeRecord(dir, 16, "grid_indexer_result", indexed);
 }
 
 void writeRunSeeds(const std::string& dir) {

@@ -5,6 +5,7 @@
 
 #include <ptmatch/bucket_store.h>
 #include <ptmatch/coarse_fine_search.h>
+#include <ptmatch/grid_indexer.h>
 #include <ptmatch/matrix_ext.h>
 #include <ptmatch/point_matcher.h>
 #include <ptmatch/point_matcher_defs.h>

@@ -25,6 +25,7 @@ from ._ptmatch import (  # noqa: F401  (re-exported)
     GridCorrespondenceSet,
     GridCorresponder,
     GridCorresponderError,
+    GridIndex,
     GridInsufficientModelPoints,
     GridMap,
     GridMapParams,
@@ -51,6 +52,7 @@ from ._ptmatch import (  # noqa: F401  (re-exported)
     TimeLimitExpired,
     UnknownVersion,
     WriteFailed,
+    grid_index,
     pt_to_grid_map,
 )
 

@@ -20,6 +20,7 @@ from ._ptmatch import (
     GridCorrespondenceSet as GridCorrespondenceSet,
     GridCorresponder as GridCorresponder,
     GridCorresponderError as GridCorresponderError,
+    GridIndex as GridIndex,
     GridInsufficientModelPoints as GridInsufficientModelPoints,
     GridMap as GridMap,
     GridMapParams as GridMapParams,
@@ -46,6 +47,7 @@ from ._ptmatch import (
     TimeLimitExpired as TimeLimitExpired,
     UnknownVersion as UnknownVersion,
     WriteFailed as WriteFailed,
+    grid_index as grid_index,
     pt_to_grid_map as pt_to_grid_map,
 )
 

@@ -324,6 +324,46 @@ def pt_to_grid_map(
     angle_tol: Optional[Range] = None,
 ) -> GridMap: ...
 
+class GridIndex:
+    """Grid indices given to points by grid_index, and the board's model."""
+    @property
+    def indices(self) -> IntArray:
+        """(N, 2) grid indices in input order; -1 in both columns for points without one."""
+    @property
+    def residuals(self) -> FloatArray: ...
+    @property
+    def count(self) -> int: ...
+    @property
+    def found(self) -> bool: ...
+    @property
+    def homography(self) -> FloatArray: ...
+    def node_position(self, i: int, j: int) -> Tuple[float, float]: ...
+    @property
+    def board_found(self) -> bool: ...
+    @property
+    def board_points(self) -> IntArray: ...
+    @property
+    def board_message(self) -> str: ...
+    @property
+    def time(self) -> float: ...
+    def to_bytes(self) -> bytes: ...
+    @staticmethod
+    def from_bytes(data: bytes) -> GridIndex: ...
+
+def grid_index(
+    points: ArrayLike,
+    xv: ArrayLike,
+    yv: ArrayLike,
+    *,
+    staggered: bool = False,
+    board: Optional[Tuple[int, int]] = None,
+    snap_fraction: float = 0.3,
+    accept_sigmas: float = 6.0,
+    board_fill: float = 1.0,
+    time_limit: Optional[float] = None,
+) -> GridIndex:
+    """Grid indices for the points of a calibration board seen in perspective, with clutter."""
+
 class GridCorrespondence:
     @property
     def score(self) -> float: ...

@@ -13,6 +13,7 @@ void bindRunParams(py::module_& m);
 void bindResults(py::module_& m);
 void bindPointMatcher(py::module_& m);
 void bindGridMap(py::module_& m);
+void bindGridIndexer(py::module_& m);
 void bindGridCorresponder(py::module_& m);
 void bindAffineTransform(py::module_& m);
 void bindProjectiveAndSpatialTransforms(py::module_& m);

@@ -12,6 +12,7 @@ PYBIND11_MODULE(_ptmatch, m) {
   ptmatch_py::bindResults(m);
   ptmatch_py::bindPointMatcher(m);
   ptmatch_py::bindGridMap(m);
+  ptmatch_py::bindGridIndexer(m);
   ptmatch_py::bindGridCorresponder(m);
   ptmatch_py::bindAffineTransform(m);
   ptmatch_py::bindProjectiveAndSpatialTransforms(m);

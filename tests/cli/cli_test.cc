@@ -1,7 +1,9 @@
 // Runs the ptmatch executable on the fixture files in data/ and checks its output, its exit status and the
 // files it writes. scene.csv holds model.csv rotated by 30 degrees and shifted by (100, 50), without model
 // point 8 (weight 1 of 11) and with 5 clutter points; grid.csv a 5 x 4 grid of step 12 with one gap and one
-// stray point. pattern.pgm and the pattern*.png files (from make_png_fixtures.py) hold one 6 x 5 pattern.
+// stray point; board.csv a 9 x 6 board in perspective with lens distortion, 20 clutter points and dense lines
+// of points along two edges (from the synthetic boards of tests/synthetic_boards.h, seed 17). pattern.pgm and
+// the pattern*.png files (from make_png_fixtures.py) hold one 6 x 5 pattern.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -266,12 +268,66 @@ TEST(PtmatchCli, SvgOfAPatternMatchDrawsEveryMatchedNodeOnADataPoint) {
   }
 }
 
+// board.csv: node (0, 0) is line 88 and node (8, 5) line 30; the other 56 points are clutter.
+constexpr const char* kBoardArgs = "grid board.csv --xv 29.708,4.1752 --yv -4.1752,29.708";
+
+TEST(PtmatchCli, GridIndexerListsAPerspectiveBoardAndDrawsIt) {
+  const std::string svgPath = outPath("board.svg");
+  const Outcome o = ptmatch(std::string(kBoardArgs) + " --board 9x6 --json --svg '" + svgPath + "'");
+  ASSERT_EQ(o.status, 0) << o.err;
+  const nlohmann::json doc = nlohmann::json::parse(o.out)["runs"][0];
+  EXPECT_EQ(doc["method"], "indexer");
+  EXPECT_EQ(doc["mapped"].get<int>(), 54);
+  ASSERT_TRUE(doc["board"]["found"].get<bool>());
+  const auto& nodes = doc["board"]["points"];
+  ASSERT_EQ(nodes.size(), 54u);
+  EXPECT_EQ(nodes[0].get<int>(), 88);
+  EXPECT_EQ(nodes[53].get<int>(), 30);
+  EXPECT_EQ(doc["indices"][30][0].get<int>(), 8);
+  EXPECT_EQ(doc["indices"][30][1].get<int>(), 5);
+
+  const std::string svg = readFile(svgPath);
+  EXPECT_TRUE(tagsBalance(svg));
+  auto count = [&](const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = svg.find(what); at != std::string::npos; at = svg.find(what, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("class=\"node\""), 54u);
+  EXPECT_EQ(count("class=\"unindexed\""), 56u);
+  EXPECT_EQ(count(">8,5</text>"), 1u);
+
+  // A board of another size is reported as not found, with the reason; the exit status says nothing found.
+  const Outcome other = ptmatch(std::string(kBoardArgs) + " --board 10x6 --json");
+  EXPECT_EQ(other.status, 1);
+  const nlohmann::json otherDoc = nlohmann::json::parse(other.out)["runs"][0];
+  EXPECT_FALSE(otherDoc["board"]["found"].get<bool>());
+  EXPECT_NE(otherDoc["board"]["message"].get<std::string>().find("in 2 places"), std::string::npos);
+
+  // The point-to-grid map stays selectable; its single affine model cannot follow the far side.
+  const Outcome map = ptmatch(std::string(kBoardArgs) + " --method map --json");
+  ASSERT_EQ(map.status, 0) << map.err;
+  EXPECT_LT(nlohmann::json::parse(map.out)["runs"][0]["mapped"].get<int>(), 54);
+}
+
 struct BadCase {
   const char* args;
   const char* message;  // part of the one error line
 };
 
 class PtmatchCliErrors : public ::testing::TestWithParam<BadCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    GridBadInput, PtmatchCliErrors,
+    ::testing::Values(BadCase{"grid board.csv --xv 30,0 --yv 0,30 --board 9by6",
+                              "--board: expected COLSxROWS with at least 3 nodes a side"},
+                      BadCase{"grid board.csv --xv 30,0 --yv 0,30 --method map --board 9x6",
+                              "--board and --svg need --method indexer"},
+                      BadCase{"grid board.csv --xv 30,0 --yv 0,30 --snap 3",
+                              "the indexer's is --snap-fraction"},
+                      BadCase{"grid board.csv --xv 30,0 --yv 0,30 --snap-fraction 0.6",
+                              "snapFraction is 0.6, outside 0.05 to 0.45"},
+                      BadCase{"grid board.csv --xv 30,0 --yv 0,30 --method affine", "--method"}));
 
 TEST_P(PtmatchCliErrors, FailWithOneLineNamingTheProblem) {
   const Outcome o = ptmatch(GetParam().args);

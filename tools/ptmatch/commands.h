@@ -40,9 +40,14 @@ struct RunOptions {
 
 struct GridOptions {
   std::string points, xv, yv;
+  std::string method = "indexer";  // or "map", the point-to-grid map
   bool staggered = false;
-  double snap = 0;
+  double snap = 0;  // the map's radius in point units
+  // The indexer's tolerances and expected board (COLSxROWS, empty when unknown).
+  double snapFraction = 0.3, acceptSigmas = 6.0, boardFill = 1.0;
+  std::string board;
   bool json = false;
+  std::string svg;
   PointColumns columns;
 };
 
@@ -50,6 +55,8 @@ int trainCommand(const TrainOptions& train, const std::string& output);
 int runCommand(const std::string& toolFile, const std::vector<std::string>& dataFiles, const RunOptions& run);
 int matchCommand(const TrainOptions& train, const std::vector<std::string>& dataFiles, const RunOptions& run);
 int gridCommand(const GridOptions& grid);
+// The grid command with the grid indexer (its default method).
+int indexGridCommand(const GridOptions& grid);
 int demoCommand(unsigned seed, const RunOptions& run);
 
 // What batch shares with run and match, so that every scene of a batch is searched exactly as run would

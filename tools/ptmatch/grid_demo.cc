@@ -76,6 +76,8 @@ std::vector<xcVector<2>> fiducial() {
 int gridCommand(const GridOptions& o) {
   const std::string badSnap = ptmatch_conventions::snapError(o.snap, "--snap", "0");
   if (!badSnap.empty()) throw CliError(badSnap);
+  if (o.method == "indexer") return indexGridCommand(o);
+  if (!o.board.empty() || !o.svg.empty()) throw CliError("--board and --svg need --method indexer");
   const xcPtToGridMapRunParams params(parseStep(o.xv, "--xv"), parseStep(o.yv, "--yv"), o.staggered, o.snap);
   std::vector<xcVector<2>> points;
   xcPtToGridMapResult result;

@@ -156,9 +156,24 @@ int main(int argc, char** argv) {
   gridCmd->add_option("--xv", grid.xv, "nominal step X,Y from index (i,j) to (i+1,j)")->required();
   gridCmd->add_option("--yv", grid.yv, "nominal step X,Y from index (i,j) to (i,j+1)")->required();
   gridCmd->add_flag("--staggered", grid.staggered, "nodes only where i+j is even");
+  gridCmd
+      ->add_option("--method", grid.method,
+                   "indexer (default: follows perspective, keeps clutter out) or map (one affine model)")
+      ->check(CLI::IsMember({"indexer", "map"}));
+  gridCmd->add_option("--board", grid.board, "expected board COLSxROWS: list its nodes or say why not");
+  gridCmd->add_option(
+      "--snap-fraction", grid.snapFraction,
+      "indexer: largest distance of a point from its predicted node, in local steps (0.05-0.45)");
+  gridCmd->add_option(
+      "--accept-sigmas", grid.acceptSigmas,
+      "indexer: a point further from its node than this many times the board's noise loses its "
+      "index (2-20)");
+  gridCmd->add_option("--board-fill", grid.boardFill,
+                      "indexer: share of the board's nodes needed to call it found (0.5-1)");
   gridCmd->add_option("--snap", grid.snap,
-                      "largest distance of a point from its node (0: a fifth of a step)");
+                      "map: largest distance of a point from its node (0: a fifth of a step)");
   gridCmd->add_flag("--json", grid.json, "print JSON instead of a table");
+  gridCmd->add_option("--svg", grid.svg, "indexer: draw the indexed grid over the points into this SVG file");
   addColumnOptions(*gridCmd, columnText);
 
   CLI::App* demoCmd = app.add_subcommand("demo", "match a generated fiducial scene and show the result");
