@@ -1,11 +1,15 @@
-// Runs small trained point matchers of every search on fuzzed data points and run parameters. Parameters
-// go through the validating setters; an input a setter refuses is skipped. A run may only end normally or
-// by an xcException.
+// Runs small trained point matchers of every search on fuzzed data points and run parameters, through run
+// and, for the voting tool, through the coarse-to-fine search on one or two threads. Parameters go through
+// the validating setters; an input a setter refuses is skipped. A run may only end normally or by an
+// xcException, and the coarse-to-fine search's results must hold together.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
+#include <cstdlib>
+
 #include <foundation/attention.h>
+#include <ptmatch/coarse_fine_search.h>
 
 #include "fuzz_input.h"
 #include "fuzz_tools.h"
@@ -63,7 +67,11 @@ xcPointMatcherRunParams paramsFrom(FuzzInput& in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput in(data, size);
-  const xcPointMatcher& tool = toolOf(in.byte());
+  // The low bits choose the tool; the top bit the coarse-to-fine search, the next its thread count, so
+  // that the seeds written for run alone keep their meaning.
+  const std::uint8_t kind = in.byte();
+  const xcPointMatcher& tool = toolOf(kind & 0x3f);
+  const bool coarseToFine = (kind & 0x80) != 0 && tool.trainMode() == xcPointMatcherDefs::ePointToPoint;
   const std::size_t maxPoints =
       tool.trainMode() == xcPointMatcherDefs::eExhaustiveMode ? kMaxExhaustiveDataPoints : kMaxDataPoints;
   xcPointMatcherRunParams params;
@@ -84,8 +92,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A few bytes can ask for millions of sampled poses, a search of seconds that is no fault; callers
     // bound such searches with a time limit, and so does the fuzzer, which also exercises the stop path.
     xcAttentionScope limit(kRunSeconds);
-    tool.run(points, params, results);
+    if (coarseToFine) {
+      xcCoarseFineParams search;
+      search.threads(1 + ((kind >> 6) & 1));
+      xfCoarseFineRun(tool, points, params, search, results);
+    } else {
+      tool.run(points, params, results);
+    }
   } catch (const xcException&) {
+    return 0;
+  }
+  if (coarseToFine) {
+    for (const xcPointMatcherResult& r : results.results()) {
+      if (!ptmatch_fuzz::holdsTogether(r, points.size())) std::abort();
+    }
   }
   return 0;
 }

@@ -110,7 +110,10 @@ void writeArchiveSeeds(const std::string& dir) {
 
 void writeRunSeeds(const std::string& dir) {
   const double degree = 3.14159265358979323846 / 180.0;
-  for (int kind = 0; kind < ptmatch_fuzz::kNumKinds; ++kind) {
+  // The four tools through run, then the voting tool through the coarse-to-fine search on one thread
+  // (top bit) and on two (the next bit as well).
+  const int kinds[] = {0, 1, 2, 3, 0x80 | ptmatch_fuzz::kVoting, 0xC0 | ptmatch_fuzz::kVoting};
+  for (const int kind : kinds) {
     Encoder e;
     e.byte(static_cast<std::uint8_t>(kind));
     e.byte(128);                                         // minCoverage about 0.5
@@ -122,7 +125,7 @@ void writeRunSeeds(const std::string& dir) {
     e.flag(true);                                        // auto capture range
     e.byte(1);                                           // two results
     const xcXform<2> pose(xcMatrix<2>(xcRadian(5 * degree), xcRadian(5 * degree), 1, 1), xcVector<2>(7, -3));
-    for (const auto& p : ptmatch_fuzz::instanceOf(static_cast<ToolKind>(kind), pose)) {
+    for (const auto& p : ptmatch_fuzz::instanceOf(static_cast<ToolKind>(kind & 0x3f), pose)) {
       e.number(p.x(), 1.0 / 16);
       e.number(p.y(), 1.0 / 16);
     }

@@ -24,7 +24,7 @@ else
 fi
 build_dir="${PTMATCH_FUZZ_BUILD_DIR:-build/fuzz}"
 jobs="${PTMATCH_FUZZ_JOBS:-2}"
-targets=(fuzz_archive_load fuzz_matcher_run fuzz_pt_to_grid_map fuzz_grid_corresponder)
+targets=(fuzz_archive_load fuzz_matcher_run fuzz_pt_to_grid_map fuzz_grid_corresponder fuzz_grid_indexer)
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is needed (libFuzzer)" >&2; exit 1; }
 

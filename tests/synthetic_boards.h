@@ -128,7 +128,11 @@ inline SyntheticBoard makeBoard(const BoardLayout& layout) {
   const int ie = iExtent(layout);
   const double ci = (ie - 1) / 2.0, cj = (layout.rows - 1) / 2.0;
   const double half = 0.5 * std::max(ie, layout.rows);
-  const xcVector<2> centre(1000.0 + 100.0 * u01(rng), 800.0 + 100.0 * u01(rng));
+  // Each draw is a statement of its own: the order in which a call's arguments are evaluated differs
+  // between compilers, and the scenes must not. The second coordinate is drawn first, as the seeds were
+  // first drawn.
+  const double centreY = 800.0 + 100.0 * u01(rng);
+  const xcVector<2> centre(1000.0 + 100.0 * u01(rng), centreY);
   const Camera cam(layout, ci, cj, half, centre);
 
   std::vector<char> kept(static_cast<std::size_t>(ie * layout.rows), 0);
@@ -153,7 +157,8 @@ inline SyntheticBoard makeBoard(const BoardLayout& layout) {
       nodes.push_back(cam(i, j));
       if (!kept[j * ie + i]) continue;
       const double n = layout.noise * layout.step;
-      addPoint(cam(i, j) + xcVector<2>(n * gauss(rng), n * gauss(rng)), i, j);
+      const double noiseY = n * gauss(rng);
+      addPoint(cam(i, j) + xcVector<2>(n * gauss(rng), noiseY), i, j);
       ++out.presentNodes;
     }
   }
@@ -168,7 +173,8 @@ inline SyntheticBoard makeBoard(const BoardLayout& layout) {
   };
 
   for (int k = 0; k < layout.uniformClutter; ++k) {
-    addClutter(cam(-3.0 + u01(rng) * (ie + 5.0), -3.0 + u01(rng) * (layout.rows + 5.0)));
+    const double clutterJ = -3.0 + u01(rng) * (layout.rows + 5.0);
+    addClutter(cam(-3.0 + u01(rng) * (ie + 5.0), clutterJ));
   }
   if (layout.edgeLines) {
     // Two rows out at half-step spacing along one edge, one row out along the other: both look like a

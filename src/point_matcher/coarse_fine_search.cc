@@ -182,8 +182,10 @@ std::vector<xcAngleRange> sectorsOf(const xcAngleRange& rotations, double coarse
                                     double largestScale) {
   const double step = std::atan2(2.0 * coarseGrid, largestScale * radius);
   const double length = rotations.length().toDouble();
-  auto count = static_cast<std::int32_t>(std::floor(length / (kLeastSectorSteps * step)));
-  count = std::clamp<std::int32_t>(count, 1, kMaxSectors);
+  // Clamped as a double: a vast scale range makes the step tiny and the quotient beyond any integer.
+  const double wanted = std::floor(length / (kLeastSectorSteps * step));
+  const std::int32_t count =
+      wanted >= 2.0 ? static_cast<std::int32_t>(std::min<double>(wanted, kMaxSectors)) : std::int32_t{1};
   if (count == 1) return {rotations};
   const double start = rotations.isFull() ? -kPi : rotations.start().toDouble();
   std::vector<xcAngleRange> sectors;

@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include <ptmatch/coarse_fine_search.h>
+
 #include <gtest/gtest.h>
 
 #include <foundation/attention.h>
@@ -31,6 +33,30 @@ TEST(PointMatcherFuzzRegression, AWideScaleSearchOnFewSpreadPointsEndsQuickly) {
   xcPointMatcherResultSet results;
   xcAttentionScope limit(kRunSecondsLimit);
   EXPECT_NO_THROW(tool.run(data, params, results));
+}
+
+// Fuzzer input: a grid size of 1.4e-309 made the coarse-to-fine search's angle step so small that the
+// number of rotation sectors overflowed its integer (undefined behaviour, seen under the sanitizers). The
+// search must refuse such a grid or search within its time limit, on any number of threads.
+TEST(PointMatcherFuzzRegression, ATinyGridSizeNeitherOverflowsTheSectorCountNorHangs) {
+  xcPointMatcher tool;
+  tool.train({{0, 0}, {30, 2}, {55, 10}, {48, 40}, {20, 35}}, Defs::eAutoDetect);
+  xcPointMatcherRunParams params;
+  params.autoGridSize(false);
+  params.gridSize(1.385684471458232e-309);
+  params.maxNumResults(3);
+  const std::vector<xcVector<2>> data{{7.06e-304, 7.06e-304}, {15.9375, 2.11e-314}, {16.0, 0}};
+  for (const std::int32_t threads : {1, 2}) {
+    xcCoarseFineParams search;
+    search.threads(threads);
+    xcPointMatcherResultSet results;
+    try {
+      xcAttentionScope limit(0.5);
+      xfCoarseFineRun(tool, data, params, search, results);
+    } catch (const Defs::BadParams&) {
+    } catch (const xcStopRequested&) {
+    }
+  }
 }
 
 }  // namespace
