@@ -144,7 +144,11 @@ Board bestBoard(Context& ctx, const std::vector<grid_indexer::Seed>& seeds) {
     // Acceptance first, so that clutter snapped near empty nodes beyond the edge does not count as a row's
     // evidence; again after, as the outer stop changes the neighbourhoods of the nodes it leaves.
     const double sigma = grid_indexer::tightenAcceptance(ctx, board);
-    if (grid_indexer::applyOuterStop(ctx, board, sigma) > 0) grid_indexer::tightenAcceptance(ctx, board);
+    double finalSigma = sigma;
+    if (grid_indexer::applyOuterStop(ctx, board, sigma) > 0)
+      finalSigma = grid_indexer::tightenAcceptance(ctx, board);
+    // Last, so that holes are predicted from the board as it will be returned.
+    grid_indexer::recoverNodes(ctx, board, finalSigma);
     if (board.labelledCount() >= kMinNodes && board.labelledCount() > best.labelledCount())
       best = std::move(board);
   }

@@ -155,6 +155,12 @@ int applyOuterStop(Context& ctx, Board& board, double sigma);
 // point units) in its cell; returns the board's residual scale (in local steps: the sigma of the
 // leave-one-out residuals, from their median), 0 when none could be measured.
 double tightenAcceptance(Context& ctx, Board& board);
+// Growth judged each node by the model of its neighbours at the time, often an extrapolation from a
+// corner of the board still being grown; edge and corner nodes it missed, or the acceptance dropped, are
+// predicted again from the final board and labelled when a single free point lies within the acceptance
+// limit. Only empty nodes inside the box of the labelled ones are tried: beyond it is the outer stop's
+// decision. `sigma` as tightenAcceptance returned it. Returns the number of nodes labelled.
+int recoverNodes(Context& ctx, Board& board, double sigma);
 // Distance of node n's point from the prediction of its labelled neighbours without it, in point units,
 // and the local step there; -1 when no model can be fitted.
 double leaveOneOutResidual(const Context& ctx, const Board& board, Index n, double* step);
