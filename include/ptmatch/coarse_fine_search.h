@@ -51,7 +51,7 @@ class xcCoarseFineParams {
  private:
   std::int32_t threads_ = 1;
   double coarseGridSize_ = 0.0;
-  std::int32_t coarsePoses_ = 3;
+  std::int32_t coarsePoses_ = 2;
 };
 
 // What the search did, so that a user can see the settings it chose and why nothing was found.
