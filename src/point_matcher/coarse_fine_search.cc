@@ -77,12 +77,14 @@ constexpr double kFineCellsOfRotation = 1.0;
 constexpr double kFineCellsOfScale = 1.0;
 constexpr double kFineCellsOfTranslation = 1.0;
 
-// With the capture range left automatic, each fine result is polished by one more run about its pose at
-// the fine grid with a capture range fitted to the jitter its correspondences show: kPolishResiduals times
+// With the capture range left automatic, each fine result is polished: matched and fitted again, until
+// its pairs settle, with a capture range fitted to the jitter its pairs show: kPolishResiduals times
 // their median distance, at least kPolishLeastShare of the fine grid, at most the fine capture range. The
 // automatic capture range is a whole grid cell, wide enough for a missing model point to take a clutter
 // point that then pulls the fit off; a 2-D Gaussian jitter's median distance is 1.18 sigma, so the
-// polished range still holds all but one in 10^5 of the true matches.
+// polished range still holds all but one in 10^5 of the true matches. Matching again until the pairs
+// settle, rather than once from the pose of the vote, lets a pair caught by a pose still off the
+// instance go again.
 constexpr double kPolishResiduals = 5.0;
 constexpr double kPolishLeastShare = 0.25;
 // Rounds of matching and fitting a polish makes at most; the pairs settle within two or three.
@@ -396,7 +398,7 @@ Results refineCoarsePose(const FineStages& f, const xcXform<2>& coarsePose) {
   return runAbout(f, pose, from, f.fine, false);
 }
 
-// The capture range a polishing run about `result` uses: see kPolishResiduals.
+// The capture range the polish of `result` uses: see kPolishResiduals.
 double polishCaptureOf(const xcPointMatcherResult& result, const xc_PointMatcherModel& model,
                        const Points& data, const xc_SearchDistances& fine) {
   std::vector<double> residuals;
