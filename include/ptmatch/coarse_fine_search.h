@@ -51,7 +51,7 @@ class xcCoarseFineParams {
  private:
   std::int32_t threads_ = 1;
   double coarseGridSize_ = 0.0;
-  std::int32_t coarsePoses_ = 3;
+  std::int32_t coarsePoses_ = 2;
 };
 
 // What the search did, so that a user can see the settings it chose and why nothing was found.
@@ -68,6 +68,8 @@ struct xcCoarseFineReport {
   // through these, each keeping its best pose.
   std::vector<double> intermediateGridSizes;
   double fineGridSize = 0.0;  // the grid of the results: the tool's automatic one or the caller's
+  // The capture range of the results: the caller's, or with the capture range left automatic, the one
+  // the polish of the best fine result fitted to the jitter of its pairs (see xfCoarseFineRun).
   double fineCaptureRange = 0.0;
   std::int32_t sectors = 0;      // coarse runs, one per sector of the rotation range
   std::int32_t coarsePoses = 0;  // distinct coarse poses refined by fine stages
@@ -97,9 +99,17 @@ struct xcCoarseFineReport {
 //   maxNumResults (through intermediate grids first when the fine grid is more than 8 times finer). The
 //   scale range stays within the caller's, and results outside the caller's rotation range are dropped, as
 //   run drops them. Data indices of the results are the caller's.
+// - With the capture range left automatic (and a coarse stage run), each fine result is polished with a
+//   capture range of five times the median distance of its pairs, at least a quarter of the fine grid and
+//   at most the automatic capture range: each model point in order takes the nearest data point not yet
+//   taken within that range, the pose is refitted by least squares, and again until the pairs settle.
+//   A whole grid cell of capture lets a missing model point take a clutter point, which then pulls the
+//   fit off the instance; the polished range still holds nearly every true match. A pose that no longer
+//   reaches minCoverage there is dropped.
 // - The fine results are merged best first (coverage descending, fit error ascending, ties in the order of
 //   the coarse poses), poses that coincide are kept once, and at most maxNumResults remain. Their
-//   coverage, fit error and correspondences are what run computes for that pose.
+//   coverage, fit error and correspondences are what run computes for that pose with the capture range
+//   it was matched at last (the polish's, when there was one).
 // The stages on several threads give the same results, bit for bit, as on one: the work is split the same
 // way and merged in the same order whatever the thread count.
 //

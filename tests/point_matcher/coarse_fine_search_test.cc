@@ -131,7 +131,11 @@ TEST(CoarseFineSearch, FindsThePoseInDenseClutterAsACarefulRunDoesOnAnyNumberOfT
     const xcPointMatcherResult& best = one.results().front();
     EXPECT_LT(voting_test::poseDeviation(best.modelToDataXform(), scene.truth, scene.model), kFound);
 
-    // The run over the whole ranges at the fine grid finds the same best pose from the same matches.
+    // The run over the whole ranges at the fine grid, with the capture range the search settled on, finds
+    // the same best pose from the same matches.
+    EXPECT_LE(report.fineCaptureRange, report.fineGridSize);
+    params.autoCaptureRange(false);
+    params.captureRange(report.fineCaptureRange);
     tool.run(scene.data, params, careful);
     ASSERT_FALSE(careful.results().empty());
     const xcPointMatcherResult& reference = careful.results().front();
@@ -140,6 +144,44 @@ TEST(CoarseFineSearch, FindsThePoseInDenseClutterAsACarefulRunDoesOnAnyNumberOfT
     EXPECT_NEAR(best.fitError(), reference.fitError(), kSameFit);
     EXPECT_LT(voting_test::poseDeviation(best.modelToDataXform(), reference.modelToDataXform(), scene.model),
               kSameFit * 1e3);
+  }
+}
+
+TEST(CoarseFineSearch, KeepsClutterBesideAMissingModelPointOutOfTheFitUnlessTheCallerSetTheCaptureRange) {
+  // A clutter point planted most of a fine cell from where the instance would show each missing model
+  // point: a whole cell of capture matches it and the fit strays; the polished capture range does not.
+  const SceneCase& c = kScenes[0];
+  voting_test::Scene scene = sceneOf(c);
+  const xcPointMatcher tool = toolFor(scene);
+  const double cell = tool.model_()->defaultGridSize;
+  std::vector<std::size_t> planted;
+  for (std::size_t i = 0; i < scene.model.size(); ++i) {
+    if (scene.truthMap[i] >= 0) continue;
+    planted.push_back(i);
+    scene.data.push_back(scene.truth * scene.model[i] + xcVector<2>(0.7 * cell, 0.0));
+  }
+  ASSERT_FALSE(planted.empty());
+  struct Case {
+    const char* name;
+    bool automatic;
+    bool clutterMatched;
+  };
+  for (const Case& k : {Case{"automatic capture range", true, false},
+                        Case{"the caller's capture range of a whole cell", false, true}}) {
+    SCOPED_TRACE(k.name);
+    xcPointMatcherRunParams params = paramsOf(c);
+    if (!k.automatic) {
+      params.autoCaptureRange(false);
+      params.captureRange(cell);
+    }
+    xcPointMatcherResultSet found;
+    xcCoarseFineReport report;
+    xfCoarseFineRun(tool, scene.data, params, withThreads(1), found, &report);
+    ASSERT_TRUE(report.coarseStage);
+    ASSERT_FALSE(found.results().empty());
+    const std::vector<std::int32_t>& map = found.results().front().modelToDataMap();
+    for (std::size_t i : planted) EXPECT_EQ(map[i] >= 0, k.clutterMatched) << "model point " << i;
+    EXPECT_EQ(report.fineCaptureRange < cell, k.automatic);
   }
 }
 
