@@ -525,6 +525,84 @@ Results singleRun(const xcPointMatcher& tool, const Points& data, const xcPointM
 }
 
 // The search after its checks, filling `report` as it goes.
+// The coarse stage: one run per sector of the rotation range at the coarse grid, keeping the poses the
+// coarse vote ranks highest whatever their coverage (the best tells a user who finds nothing how close
+// the search came). Each sector's results, in the order of the sectors. Throws BadParams where run
+// refuses the coarse grid.
+std::vector<Results> coarseStage(const FineStages& f, const xcCoarseFineParams& search,
+                                 xcCoarseFineReport& report) {
+  report.coarseStage = true;
+  report.coarseGridSize = f.coarseGrid;
+  report.coarseCaptureRange = f.coarseGrid;
+  const xcRange scales = f.params.scaleUncertainty();
+  const double largestScale = scales.isFull() ? 1.0 : 1.0 + scales.end();
+  const std::vector<xcAngleRange> sectors =
+      sectorsOf(f.params.rotationUncertainty(), f.coarseGrid, f.geometry.radius, largestScale);
+  report.sectors = static_cast<std::int32_t>(sectors.size());
+  std::vector<Results> coarse(sectors.size());
+  xf_RunStageTasks(search.threads(), sectors.size(), [&](std::size_t k) {
+    xcPointMatcherRunParams p = f.params;
+    p.autoGridSize(false);
+    p.gridSize(f.coarseGrid);
+    p.autoCaptureRange(true);
+    p.minCoverage(0.0);
+    p.maxNumResults(search.coarsePoses());
+    p.rotationUncertainty(sectors[k]);
+    xcPointMatcherResultSet set;
+    f.tool.run(f.data, p, set);
+    coarse[k] = set.results();
+  });
+  return coarse;
+}
+
+// The fine stages' results within the caller's rotation range, best first, each pose once, at most
+// maxNumResults of them.
+Results mergeFineRuns(const FineStages& f, std::vector<Results>& runs) {
+  const xcAngleRange rotations = f.params.rotationUncertainty();
+  Results all;
+  for (Results& r : runs) {
+    for (xcPointMatcherResult& result : r) {
+      const double angle = (f.startInverse * result.modelToDataXform()).xRot().toDouble();
+      if (!rotations.isFull() && !rotations.isWithin(xcRadian(angle))) continue;
+      all.push_back(std::move(result));
+    }
+  }
+  const auto most = static_cast<std::size_t>(std::max(f.params.maxNumResults(), 1));
+  return mergeBestFirst(std::move(all), f.geometry, f.fine.grid, most);
+}
+
+// With the capture range left automatic, each merged pose is polished at a capture range fitted to its
+// pairs; the report shows the best pose's.
+Results polishStage(const FineStages& f, const xcCoarseFineParams& search, Results merged,
+                    xcCoarseFineReport& report) {
+  const xc_PointMatcherModel& model = votingModel(f.tool);
+  std::vector<Results> polished(merged.size());
+  std::vector<double> captures(merged.size());
+  xf_RunStageTasks(search.threads(), merged.size(), [&](std::size_t k) {
+    captures[k] = polishCaptureOf(merged[k], model, f.data, f.fine);
+    polished[k] = polish(f, model, merged[k], captures[k]);
+  });
+  report.fineCaptureRange = captures.front();
+  return mergeFineRuns(f, polished);
+}
+
+// Nothing reached minCoverage: the coverage of the best coarse pose refined as run measures it.
+double closestCoverage(const FineStages& f, const xcXform<2>& bestCoarsePose) {
+  FineStages looser = f;
+  looser.params.minCoverage(0.0);
+  looser.params.maxNumResults(1);
+  const Results closest = refineCoarsePose(looser, bestCoarsePose);
+  return closest.empty() ? -1.0 : closest.front().coverage();
+}
+
+void startReport(xcCoarseFineReport& report, const xc_SearchDistances& fine,
+                 const xcCoarseFineParams& search) {
+  report = xcCoarseFineReport();
+  report.fineGridSize = fine.grid;
+  report.fineCaptureRange = fine.capture;
+  report.threads = search.threads();
+}
+
 Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
                          const xcPointMatcherRunParams& params, const xcCoarseFineParams& search,
                          xcCoarseFineReport& report) {
@@ -532,51 +610,29 @@ Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
   const SearchGeometry geometry = geometryOf(model);
   const xc_SearchDistances fineDistances = fineDistancesOf(params, model);
   const xcXform<2> startInverse = xf_StartPoseInverse(params);
-  report.fineGridSize = fineDistances.grid;
-  report.fineCaptureRange = fineDistances.capture;
-  report.threads = search.threads();
-  const auto most = static_cast<std::size_t>(std::max(params.maxNumResults(), 1));
-
+  startReport(report, fineDistances, search);
   const double coarseGrid = search.coarseGridSize() > 0.0
                                 ? search.coarseGridSize()
                                 : chooseCoarseGrid(model, data, params, fineDistances.grid);
   if (!(coarseGrid > fineDistances.grid) || data.empty())
     return singleRun(tool, data, withGrid(params, fineDistances), report);
+  FineStages stages{tool,          data,     params,
+                    startInverse,  geometry, coarseGrid,
+                    fineDistances, {},       std::sqrt(std::abs(params.startPose().matrix().determinant()))};
+  for (double g = coarseGrid; g / fineDistances.grid > kMaxStageRatio;) {
+    g /= kMaxStageRatio;
+    stages.intermediateGrids.push_back(g);
+  }
 
-  // The coarse stage, one run per sector.
   xcTimer timer;
-  report.coarseStage = true;
-  report.coarseGridSize = coarseGrid;
-  report.coarseCaptureRange = coarseGrid;
-  const double largestScale =
-      params.scaleUncertainty().isFull() ? 1.0 : 1.0 + params.scaleUncertainty().end();
-  const std::vector<xcAngleRange> sectors =
-      sectorsOf(params.rotationUncertainty(), coarseGrid, geometry.radius, largestScale);
-  report.sectors = static_cast<std::int32_t>(sectors.size());
-  std::vector<Results> coarse(sectors.size());
+  std::vector<Results> coarse;
   try {
-    xf_RunStageTasks(search.threads(), sectors.size(), [&](std::size_t k) {
-      xcPointMatcherRunParams p = params;
-      p.autoGridSize(false);
-      p.gridSize(coarseGrid);
-      p.autoCaptureRange(true);
-      // Every pose the coarse vote ranks highest, whatever its coverage: the best one tells a user who
-      // finds nothing how close the search came.
-      p.minCoverage(0.0);
-      p.maxNumResults(search.coarsePoses());
-      p.rotationUncertainty(sectors[k]);
-      xcPointMatcherResultSet set;
-      tool.run(data, p, set);
-      coarse[k] = set.results();
-    });
+    coarse = coarseStage(stages, search, report);
   } catch (const BadParams&) {
     // The coarse grid is the search's own choice, not the caller's: data too crowded for it (or any
     // other refusal at that grid) leave the decision to one run at the caller's grid, which refuses
     // only what run refuses.
-    report = xcCoarseFineReport();
-    report.fineGridSize = fineDistances.grid;
-    report.fineCaptureRange = fineDistances.capture;
-    report.threads = search.threads();
+    startReport(report, fineDistances, search);
     return singleRun(tool, data, withGrid(params, fineDistances), report);
   }
   Results seeds;
@@ -591,60 +647,25 @@ Results coarseFineSearch(const xcPointMatcher& tool, const Points& data,
 
   // The fine stages, one chain of runs per coarse pose.
   timer.start();
-  FineStages stages{tool,          data,     params,
-                    startInverse,  geometry, coarseGrid,
-                    fineDistances, {},       std::sqrt(std::abs(params.startPose().matrix().determinant()))};
-  for (double g = coarseGrid; g / fineDistances.grid > kMaxStageRatio;) {
-    g /= kMaxStageRatio;
-    stages.intermediateGrids.push_back(g);
-  }
   report.intermediateGridSizes = stages.intermediateGrids;
   std::vector<Results> fine(seeds.size());
   xf_RunStageTasks(search.threads(), seeds.size(),
                    [&](std::size_t k) { fine[k] = refineCoarsePose(stages, seeds[k].modelToDataXform()); });
   report.fineStages = static_cast<std::int32_t>(seeds.size());
-  // The runs' results within the caller's rotation range, best first, each pose once.
-  const xcAngleRange rotations = params.rotationUncertainty();
-  const auto mergeRuns = [&](std::vector<Results>& runs) {
-    Results all;
-    for (Results& r : runs) {
-      for (xcPointMatcherResult& result : r) {
-        const double angle = (startInverse * result.modelToDataXform()).xRot().toDouble();
-        if (!rotations.isFull() && !rotations.isWithin(xcRadian(angle))) continue;
-        all.push_back(std::move(result));
-      }
-    }
-    return mergeBestFirst(std::move(all), geometry, fineDistances.grid, most);
-  };
-  Results merged = mergeRuns(fine);
-  if (params.autoCaptureRange() && !merged.empty()) {
-    std::vector<Results> polished(merged.size());
-    std::vector<double> captures(merged.size());
-    xf_RunStageTasks(search.threads(), merged.size(), [&](std::size_t k) {
-      captures[k] = polishCaptureOf(merged[k], model, data, fineDistances);
-      polished[k] = polish(stages, model, merged[k], captures[k]);
-    });
-    report.fineCaptureRange = captures.front();
-    merged = mergeRuns(polished);
-  }
+  Results merged = mergeFineRuns(stages, fine);
+  if (params.autoCaptureRange() && !merged.empty())
+    merged = polishStage(stages, search, std::move(merged), report);
   report.fineSeconds = timer.sec();
   if (!merged.empty()) {
     report.bestCoverage = merged.front().coverage();
     return merged;
   }
-
-  // Nothing reached minCoverage: how close did the best coarse pose come, measured as run measures?
   if (seeds.empty() && bestCoarse <= 0.0) return {};
   report.bestCoverage = bestCoarse;
   const Results& probe = seeds.empty() ? coarse.front() : seeds;
   if (probe.empty()) return {};
-  xcPointMatcherRunParams diagnostic = params;
-  diagnostic.minCoverage(0.0);
-  diagnostic.maxNumResults(1);
-  FineStages looser = stages;
-  looser.params = diagnostic;
-  const Results closest = refineCoarsePose(looser, probe.front().modelToDataXform());
-  if (!closest.empty()) report.bestCoverage = closest.front().coverage();
+  const double closest = closestCoverage(stages, probe.front().modelToDataXform());
+  if (closest >= 0.0) report.bestCoverage = closest;
   return {};
 }
 
