@@ -116,24 +116,6 @@ std::string num(double v) {
   return buf;
 }
 
-std::string escapeXml(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '<') {
-      out += "&lt;";
-    } else if (c == '>') {
-      out += "&gt;";
-    } else if (c == '&') {
-      out += "&amp;";
-    } else if (c == '"') {
-      out += "&quot;";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 // The points with the labelled grid drawn over them: lines between neighbouring nodes, each node's index
 // beside it, points without an index in grey.
 void writeGridSvg(const std::string& path, const std::string& source, const std::vector<xcVector<2>>& points,

@@ -59,4 +59,7 @@ void printTable(std::ostream& out, const RunRecord& record);
 // a legend, scaled to fit. Throws CliError when the file cannot be written.
 void writeSvg(const std::string& path, const RunRecord& record);
 
+// Text made safe for an SVG picture's text and attributes: file names may hold '<', '&' or '"'.
+std::string escapeXml(const std::string& text);
+
 }  // namespace ptmatch_cli

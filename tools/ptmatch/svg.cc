@@ -47,25 +47,6 @@ std::string format3(double v) {
   return buf;
 }
 
-// File names go into the picture's text, where '<' or '&' would break the XML.
-std::string escapeXml(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '<') {
-      out += "&lt;";
-    } else if (c == '>') {
-      out += "&gt;";
-    } else if (c == '&') {
-      out += "&amp;";
-    } else if (c == '"') {
-      out += "&quot;";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
 // The best pose as a reader thinks of it: rotation in degrees, uniform scale, translation.
 std::string poseText(const xcPointMatcherResult& best) {
   const xcXform<2>& pose = best.modelToDataXform();
@@ -114,6 +95,25 @@ void drawScaleBar(std::ostream& svg, const Frame& frame) {
 }
 
 }  // namespace
+
+// File names go into the picture's text, where '<' or '&' would break the XML.
+std::string escapeXml(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c == '&') {
+      out += "&amp;";
+    } else if (c == '"') {
+      out += "&quot;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
 
 void writeSvg(const std::string& path, const RunRecord& record) {
   const auto& results = record.results.results();
