@@ -600,9 +600,11 @@ TEST(PtmatchCli, MatchWithOnlyThePoseRangesFindsAModelInDenseClutter) {
   EXPECT_GT(run["search"]["coarse_grid_size"].get<double>(), run["search"]["grid_size"].get<double>());
   EXPECT_EQ(run["search"]["threads"], 1);
 
-  const Outcome two = ptmatch(common + " --json --threads 2");
+  // "auto" leaves the grid to the tool as much as leaving it out does; 256 threads is the most allowed.
+  const Outcome two = ptmatch(common + " --json --threads 256 --grid-size auto");
   ASSERT_EQ(two.status, 0) << two.err;
   EXPECT_EQ(nlohmann::json::parse(two.out)["runs"][0]["results"], run["results"]);
+  EXPECT_EQ(nlohmann::json::parse(two.out)["runs"][0]["search"]["kind"], "coarse-to-fine");
 
   const Outcome table = ptmatch(common);
   ASSERT_EQ(table.status, 0) << table.err;

@@ -120,6 +120,10 @@ TEST(CoarseFineSearch, FindsThePoseInDenseClutterAsACarefulRunDoesOnAnyNumberOfT
     xcCoarseFineReport report;
     xfCoarseFineRun(tool, scene.data, params, withThreads(1), one, &report);
     EXPECT_TRUE(report.coarseStage);
+    // A whole turn is split into as many sectors as threads could share, and no more.
+    if (params.rotationUncertainty().isFull()) {
+      EXPECT_EQ(report.sectors, 2);
+    }
     EXPECT_GT(report.coarseGridSize, report.fineGridSize);
     EXPECT_EQ(report.fineGridSize, tool.model_()->defaultGridSize);
     for (std::int32_t threads : {2, 3}) {
