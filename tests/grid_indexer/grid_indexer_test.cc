@@ -119,8 +119,9 @@ std::vector<Scene> failureScenes() {
   return scenes;
 }
 
-TEST(GridIndexer, IndexesEveryNodeAndNoClutterInEachFailureScene) {
-  for (const Scene& scene : failureScenes()) {
+// Every present node of each scene indexed rightly, no clutter indexed, and each index with a residual.
+void expectEveryNodeAndNoClutter(const std::vector<Scene>& scenes) {
+  for (const Scene& scene : scenes) {
     SCOPED_TRACE(scene.name);
     const SyntheticBoard b = ptmatch_test::makeBoard(scene.layout);
     const xcGridIndexerResult r = indexBoard(b);
@@ -129,7 +130,16 @@ TEST(GridIndexer, IndexesEveryNodeAndNoClutterInEachFailureScene) {
     EXPECT_EQ(s.wrongNodes, 0);
     EXPECT_EQ(s.labelledClutter, 0);
     EXPECT_EQ(r.indexedCount(), s.labelledNodes);
+    for (std::size_t k = 0; k < b.points.size(); ++k) {
+      if (r.indices()[k].x() != xcGridIndexerResult::kNone) {
+        EXPECT_GE(r.residuals()[k], 0.0);
+      }
+    }
   }
+}
+
+TEST(GridIndexer, IndexesEveryNodeAndNoClutterInEachFailureScene) {
+  expectEveryNodeAndNoClutter(failureScenes());
 }
 
 // Boards whose edges are where a grower goes wrong: a corner or edge node predicted, while the board was
@@ -170,22 +180,9 @@ std::vector<Scene> edgeScenes() {
   return scenes;
 }
 
+// Recovered nodes carry residuals measured on the final board, like every other.
 TEST(GridIndexer, IndexesEveryEdgeNodeAndNoClutterBesideAMissingOne) {
-  for (const Scene& scene : edgeScenes()) {
-    SCOPED_TRACE(scene.name);
-    const SyntheticBoard b = ptmatch_test::makeBoard(scene.layout);
-    const xcGridIndexerResult r = indexBoard(b);
-    const BoardScore s = score(b, r);
-    EXPECT_EQ(s.labelledNodes, b.presentNodes);
-    EXPECT_EQ(s.wrongNodes, 0);
-    EXPECT_EQ(s.labelledClutter, 0);
-    // Recovered nodes carry residuals measured on the final board, like every other.
-    for (std::size_t k = 0; k < b.points.size(); ++k) {
-      if (r.indices()[k].x() != xcGridIndexerResult::kNone) {
-        EXPECT_GE(r.residuals()[k], 0.0);
-      }
-    }
-  }
+  expectEveryNodeAndNoClutter(edgeScenes());
 }
 
 // A smaller board beside the main one, drawn without noise and nearly at the nominal steps, so that its
