@@ -214,6 +214,13 @@ void runFile(const xcPointMatcher& tool, const SceneSettings& settings, const Ru
 
 void reportError(const std::string& message) { std::cerr << "ptmatch: error: " << oneLine(message) << '\n'; }
 
+int reportFailedRun(const std::string& command, const std::string& source, const std::string& message) {
+  reportError(message);
+  std::cout << jsonDocument(command, nlohmann::ordered_json::array({failedRunJson(source, message)})).dump(2)
+            << '\n';
+  return kError;
+}
+
 void reportWarning(const std::string& message) {
   std::cerr << "ptmatch: warning: " << oneLine(message) << '\n';
 }

@@ -73,6 +73,9 @@ void runFile(const xcPointMatcher& tool, const SceneSettings& settings, const Ru
 
 // Prints "ptmatch: error: <message>" as one line on stderr.
 void reportError(const std::string& message);
+// For a --json command that failed before it had a result: the error on stderr, and on stdout a JSON
+// document whose one run is the failed entry for `source`. Returns kError.
+int reportFailedRun(const std::string& command, const std::string& source, const std::string& message);
 // Prints "ptmatch: warning: <message>" on stderr: a setting that is valid but most likely not what was meant.
 void reportWarning(const std::string& message);
 

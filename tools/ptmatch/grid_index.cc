@@ -206,11 +206,7 @@ int indexGridCommand(const GridOptions& o) {
     }
   } catch (const CliError& e) {
     if (!o.json) throw;
-    reportError(e.what());
-    std::cout
-        << jsonDocument("grid", nlohmann::ordered_json::array({failedRunJson(o.points, e.what())})).dump(2)
-        << '\n';
-    return kError;
+    return reportFailedRun("grid", o.points, e.what());
   }
   if (o.json) {
     const auto runs = nlohmann::ordered_json::array({resultJson(o.points, result, points.size(), params)});
